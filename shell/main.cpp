@@ -1,0 +1,2 @@
+// Process entry of the panel program.
+int main() { return 0; }
