@@ -94,3 +94,16 @@ LResult DefWindowProc(WindowHandle window, std::uint32_t message, WParam wParam,
 int GetSystemMetrics(int index);
 
 }  // namespace plat
+
+namespace plat {
+
+// Client-area origin and size as the desktop reports them now; false for an unknown window.
+bool GetClientGeometry(WindowHandle window, int& x, int& y, int& width, int& height);
+
+// Values carried by WM_ACTIVATE and WM_SIZE.
+constexpr WParam WA_INACTIVE = 0;
+constexpr WParam WA_ACTIVE = 1;
+constexpr WParam SIZE_RESTORED = 0;
+constexpr WParam SIZE_MINIMIZED = 1;
+
+}  // namespace plat
