@@ -1,2 +1,4 @@
 // Process entry of the panel program.
-int main() { return 0; }
+#include "shell/KOVEXFuel.h"
+
+int main() { return ProgramEntry(); }

@@ -1,0 +1,173 @@
+// The program's spine: entry, main loop, keyboard commands, window re-creation and scene set-up.
+#include "shell/KOVEXFuel.h"
+
+#include <GL/gl.h>
+
+#include <exception>
+
+#include "platform/clock.h"
+#include "platform/msgbox.h"
+#include "platform/process.h"
+#include "platform/window.h"
+#include "render/panelframe.h"
+#include "render/textures.h"
+#include "shell/glwindow.h"
+#include "shell/settings.h"
+#include "shell/shellstate.h"
+
+const char* const kTitleNetwork = "Kelvo Oil - Fuel Flow Panel v1.2 - Freeware [NETWORK]";
+const char* const kTitleFsuipc = "Kelvo Oil - Fuel Flow v1.2 - Freeware [FSUIPC]";
+const char* const kTitleNotConnected = "Kelvo Oil - Fuel Flow Panel v1.2 - Freeware [NOT CONNECTED]";
+
+namespace {
+
+constexpr int kVkEscape = 27;
+constexpr int kVkLeft = 37;
+constexpr int kVkUp = 38;
+constexpr int kVkRight = 39;
+constexpr int kVkDown = 40;
+constexpr int kVkF1 = 112;
+constexpr int kVkF2 = 113;
+constexpr int kVkF9 = 120;
+constexpr int kVkF11 = 122;
+constexpr int kVkF12 = 123;
+
+struct ArrowStep {
+    int key;
+    int delta;
+    bool vertical;
+};
+// Arrow keys in the order they are acted on; Up and Down move in screen direction.
+constexpr ArrowStep kArrowSteps[] = {
+    {kVkRight, +1, false}, {kVkLeft, -1, false}, {kVkUp, -1, true}, {kVkDown, +1, true}};
+
+bool TakeKey(int key) {
+    if (!keyDown[key]) return false;
+    keyDown[key] = false;
+    return true;
+}
+
+// Arrow steps of position or size mode; false when a re-creation failed.
+bool RunArrowSteps(bool sizeSteps, const std::string& title) {
+    for (const ArrowStep& step : kArrowSteps) {
+        if (!keyDown[step.key]) continue;
+        if (sizeSteps) {
+            const char* key = step.vertical ? "HEIGHT" : "WIDTH";
+            const std::int32_t value = ReadSettingInt("WINSIZE", key, "400") + step.delta;
+            (step.vertical ? windowHeight : windowWidth) = value;
+            WriteSettingInt("WINSIZE", key, value);
+            if (!RecreateWithSize(windowWidth, windowHeight, title)) return false;
+        } else {
+            const char* key = step.vertical ? "Y" : "X";
+            const std::int32_t value = ReadSettingInt("WINDOW", key, "0") + step.delta;
+            (step.vertical ? windowY : windowX) = value;
+            WriteSettingInt("WINDOW", key, value);
+            if (!RecreateAtPosition(title)) return false;
+        }
+        keyDown[step.key] = false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool RecreateAtPosition(const std::string& title) { return RecreateWithSize(windowWidth, windowHeight, title); }
+
+bool RecreateWithSize(int width, int height, const std::string& title) {
+    DestroyPanelWindow();
+    recreatingWindow = true;
+    const bool created = CreatePanelWindow(title, width, height, borderless);
+    recreatingWindow = false;
+    return created;
+}
+
+int InitScene() {
+    if (useLan) {
+        // The network client is not part of this build yet: the server counts as unreachable.
+        plat::SetWindowTitle(mainWindow, kTitleNotConnected);
+        return 3;
+    }
+    const int loaded = LoadTextures();
+    if (loaded != 0) return loaded;
+    glEnable(GL_TEXTURE_2D);
+    glShadeModel(GL_SMOOTH);
+    glClearColor(0.0f, 0.0f, 0.0f, 0.5f);
+    glClearDepth(1.0);
+    glEnable(GL_DEPTH_TEST);
+    glDepthFunc(GL_LEQUAL);
+    glHint(GL_PERSPECTIVE_CORRECTION_HINT, GL_NICEST);
+    return 0;
+}
+
+TurnResult RunIdleTurn(const std::string& title) {
+    TurnResult result = TurnResult::Continue;
+    if (keyDown[kVkEscape]) result = TurnResult::Done;  // the rest of the turn still runs
+    if (TakeKey(kVkF1)) resetFuelUsed1 = true;
+    if (TakeKey(kVkF2)) resetFuelUsed2 = true;
+    if (keyDown[kVkF12]) {
+        DestroyPanelWindow();
+        borderless = !borderless;
+        windowWidth = ReadSettingInt("WINSIZE", "WIDTH", "400");
+        windowHeight = ReadSettingInt("WINSIZE", "HEIGHT", "400");
+        recreatingWindow = true;
+        const bool created = CreatePanelWindow(title, windowWidth, windowHeight, borderless);
+        recreatingWindow = false;
+        if (!created) return TurnResult::CreationFailed;
+        keyDown[kVkF12] = false;
+    }
+    if (TakeKey(kVkF11)) {
+        positionMode = !positionMode;
+        sizeMode = false;
+    }
+    if (positionMode && !RunArrowSteps(false, title)) return TurnResult::CreationFailed;
+    if (TakeKey(kVkF9)) {
+        sizeMode = !sizeMode;
+        positionMode = false;
+    }
+    if (sizeMode && !RunArrowSteps(true, title)) return TurnResult::CreationFailed;
+    if (windowActive) {
+        const bool drawn = useLan ? DrawPanelNetwork() : DrawPanelFsuipc();
+        if (!drawn) return TurnResult::Done;  // and no swap in this turn
+    }
+    plat::SwapBuffers(deviceContext);
+    return result;
+}
+
+void RunMainLoop() {
+    resetFuelUsed1 = false;
+    resetFuelUsed2 = false;
+    const std::string title = useLan ? kTitleNetwork : kTitleFsuipc;
+    if (!CreatePanelWindow(title, windowWidth, windowHeight, borderless)) return;
+    recreatingWindow = false;
+    bool done = false;
+    while (!done) {
+        plat::Message msg;
+        if (plat::PeekMessage(msg)) {
+            if (msg.message == plat::WM_QUIT) done = true;
+            else plat::DispatchMessage(msg);
+            continue;
+        }
+        const TurnResult turn = RunIdleTurn(title);
+        if (turn == TurnResult::CreationFailed) return;  // the failed creation cleaned up already
+        if (turn == TurnResult::Done) done = true;
+    }
+    DestroyPanelWindow();
+}
+
+int ProgramEntry() {
+    plat::MaskFloatingPointExceptions();
+    try {
+        LoadSettings();
+        positionMode = false;
+        sizeMode = false;
+        recreatingWindow = true;
+        fuelTimerStart = plat::TickCount();
+        fuelTimerElapsed = 0.0;
+        RunMainLoop();
+    } catch (const std::exception& error) {
+        // Any error nobody handled: show it and end; the end of the process releases the window.
+        plat::MessageBox(error.what(), "KOVEXFuel", plat::MessageIcon::Error);
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,18 @@
+// The one panel window with its GL device and rendering contexts, and its window procedure.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/window.h"
+
+extern plat::WindowHandle mainWindow;
+extern plat::DeviceContext deviceContext;
+extern plat::RenderContext renderContext;
+// Counts successful creations; a re-creation shows as a new generation.
+extern std::uint32_t panelWindowGeneration;
+
+bool CreatePanelWindow(const std::string& title, int width, int height, bool borderless);
+void DestroyPanelWindow();
+plat::LResult PanelWindowProc(plat::WindowHandle window, std::uint32_t message, plat::WParam wParam, plat::LParam lParam);
+void ResizeViewport(int width, int height);
