@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds a normal and an ASan+UBSan tree, and runs every test in both.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+scripts/build.sh build
+scripts/build.sh build-asan -DKOVEX_SANITIZE=ON
+export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+status=0
+echo "== normal build"
+(cd build && ctest -j2 --output-on-failure) || status=1
+echo "== ASan+UBSan build"
+(cd build-asan && ctest -j2 --output-on-failure) || status=1
+exit $status

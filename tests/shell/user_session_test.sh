@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# The panel as a user drives it on a real X server: F11 then Right moves the window one pixel
+# and stores it, Esc ends the program with exit code 0.
+# Usage: user_session_test.sh <KOVEXFuel binary> <assets folder>   (run under xvfb-run)
+set -u
+program=$1
+assets=$2
+work=$(mktemp -d)
+trap 'kill "$pid" 2>/dev/null; rm -rf "$work"' EXIT
+cd "$work"
+cp "$assets"/* . 2>/dev/null
+if [ ! -f plane2.ico ]; then
+  # one 1x1 32-bit icon image with its mask
+  printf '\0\0\1\0\1\0\1\1\0\0\1\0\x20\0\x30\0\0\0\x16\0\0\0\x28\0\0\0\1\0\0\0\2\0\0\0\1\0\x20\0\0\0\0\0\x08\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\x20\x60\xc0\xff\0\0\0\0' > plane2.ico
+fi
+printf '[LAN]\r\nUSELAN=N\r\n[WINDOW]\r\nX=100\r\nY=50\r\n[WINSIZE]\r\nWIDTH=552\r\nHEIGHT=200\r\n[WINBORDER]\r\nACTIVE=Y\r\n' > KOVEXFuel.INI
+
+fail() { echo "FAIL: $*"; exit 1; }
+
+SDL_VIDEODRIVER=x11 "$program" &
+pid=$!
+window=$(timeout 20 xdotool search --sync --name "Kelvo Oil - Fuel Flow v1.2 - Freeware \[FSUIPC\]" | head -n 1)
+[ -n "$window" ] || fail "the panel window did not appear"
+xdotool mousemove --window "$window" 20 20
+sleep 0.3
+
+xdotool key F11
+sleep 0.3
+xdotool key Right
+for _ in $(seq 50); do grep -q '^X=101' KOVEXFuel.INI && break; sleep 0.1; done
+grep -q '^X=101' KOVEXFuel.INI || fail "X was not stepped to 101: $(tr '\r\n' '  ' < KOVEXFuel.INI)"
+grep -q '^Y=50' KOVEXFuel.INI || fail "Y changed: $(tr '\r\n' '  ' < KOVEXFuel.INI)"
+
+# The re-created window takes the keyboard again.
+window=$(timeout 20 xdotool search --sync --name "Kelvo Oil" | head -n 1)
+xdotool mousemove --window "$window" 20 20
+sleep 0.3
+xdotool key Escape
+for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$pid" 2>/dev/null && fail "Esc did not end the program"
+wait "$pid"
+code=$?
+[ "$code" -eq 0 ] || fail "exit code $code"
+echo "1 passed, 0 failed"
