@@ -58,8 +58,9 @@ void Classify(const std::string& text, ProfileLine& line) {
         return;
     }
     if (text[begin] == '[') {
-        const std::size_t close = text.rfind(']', end - 1);
-        if (close != std::string::npos && close > begin) {
+        std::size_t close = end - 1;
+        while (close > begin && text[close] != ']') --close;
+        if (close > begin) {
             std::size_t nameBegin = begin + 1;
             std::size_t nameEnd = close;
             TrimSpan(text, nameBegin, nameEnd);
@@ -68,8 +69,9 @@ void Classify(const std::string& text, ProfileLine& line) {
             return;
         }
     }
-    const std::size_t equals = text.find('=', begin);
-    if (equals == std::string::npos || equals >= end) {
+    std::size_t equals = begin;
+    while (equals < end && text[equals] != '=') ++equals;
+    if (equals == end) {
         line.kind = LineKind::Other;  // not a key: never matches a query
         return;
     }

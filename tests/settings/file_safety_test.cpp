@@ -150,9 +150,8 @@ TEST(SettingsRefusals, ReadOnlyFolderWritableFile) {
     EXPECT_EQ(ReadBytes(path), "[WINDOW]\r\nX=2\r\n[WINSIZE]\r\nWIDTH=640\r\n");
     EXPECT_EQ(InodeOf(path), inode);
     // Shrinking in place must not leave old bytes at the end.
-    const ChildResult shrink = RunUnprivileged([] {
-        WriteProfileString(SettingsFilePath(), "WINSIZE", "WIDTH", "1");
-    });
+    const ChildResult shrink = RunUnprivileged([] { WriteSettingInt("WINSIZE", "WIDTH", 1); });
+    EXPECT_EQ(shrink.message, "ok");
     EXPECT_EQ(ReadBytes(path), "[WINDOW]\r\nX=2\r\n[WINSIZE]\r\nWIDTH=1\r\n");
 }
 
@@ -198,6 +197,7 @@ TEST(SettingsRefusals, UnreadableFileIsNotReplaced) {
     SettingsAt at(path);
     const ChildResult result = RunUnprivileged([] { WriteSettingInt("WINDOW", "X", 2); });
     EXPECT_EQ(result.message, "Unable to write to " + path);
+    SetMode(path, 0600);  // so that this test can look, also when it runs unprivileged
     EXPECT_EQ(ReadBytes(path), kOld + "[LAN]\r\nUSELAN=Y\r\n");
 }
 
