@@ -1,0 +1,337 @@
+// Crash-safe settings writes and the platform's refusals, with real permissions and killed writers.
+// Tests run as root here and root ignores permission bits, so refusals are exercised in a forked
+// child that first drops to the unprivileged user "nobody" (uid/gid 65534); the folders it must be
+// able to write are given to that user. Run as an ordinary user, the child keeps its own identity.
+#include <gtest/gtest.h>
+
+#include <grp.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <random>
+#include <set>
+#include <thread>
+
+#include "platform/files.h"
+#include "shell/errors.h"
+#include "shell/profile_file.h"
+#include "shell/settings.h"
+#include "test_support.h"
+
+namespace {
+
+constexpr uid_t kNobody = 65534;
+constexpr int kKillRounds = 200;
+
+bool IsRoot() { return geteuid() == 0; }
+
+// Gives a path to the unprivileged user when the tests run as root.
+void GiveToNobody(const fs::path& path) {
+    if (IsRoot()) {
+        ASSERT_EQ(chown(path.c_str(), kNobody, kNobody), 0);
+    }
+}
+
+void SetMode(const fs::path& path, unsigned mode) { ASSERT_EQ(chmod(path.c_str(), mode), 0); }
+
+struct ChildResult {
+    int status = -1;
+    std::string message;  // the KovexError text, or "ok"
+};
+
+// Runs body in a forked child as an unprivileged user and collects its outcome.
+ChildResult RunUnprivileged(const std::function<void()>& body, rlim_t fileSizeLimit = RLIM_INFINITY) {
+    int fds[2];
+    if (pipe(fds) != 0) return {};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        if (IsRoot() && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) _exit(90);
+        if (fileSizeLimit != RLIM_INFINITY) {
+            signal(SIGXFSZ, SIG_IGN);  // a too-long write then fails with EFBIG, as on a full disk
+            const rlimit limit{fileSizeLimit, fileSizeLimit};
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(91);
+        }
+        std::string message = "ok";
+        int code = 0;
+        try {
+            body();
+        } catch (const KovexError& error) {
+            message = error.what();
+            code = 1;
+        } catch (...) {
+            message = "unexpected exception";
+            code = 2;
+        }
+        (void)!write(fds[1], message.data(), message.size());
+        _exit(code);
+    }
+    close(fds[1]);
+    ChildResult result;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(fds[0], buffer, sizeof buffer)) > 0) result.message.append(buffer, static_cast<std::size_t>(n));
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+std::set<std::string> Listing(const fs::path& dir) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) names.insert(entry.path().filename().string());
+    return names;
+}
+
+unsigned ModeOf(const fs::path& path) {
+    struct stat st {};
+    stat(path.c_str(), &st);
+    return st.st_mode & 07777;
+}
+
+ino_t InodeOf(const fs::path& path) {
+    struct stat st {};
+    stat(path.c_str(), &st);
+    return st.st_ino;
+}
+
+// Points settingsFile at path for the body of a test.
+class SettingsAt {
+public:
+    explicit SettingsAt(const std::string& path) : saved_(settingsFile.path) { settingsFile.path = path; }
+    ~SettingsAt() { settingsFile.path = saved_; }
+
+private:
+    std::string saved_;
+};
+
+const std::string kOld = "[WINDOW]\r\nX=1\r\n";
+
+}  // namespace
+
+// Catches a read-only file written anyway, or changed while being refused.
+TEST(SettingsRefusals, ReadOnlyFile) {
+    TempDir dir;
+    GiveToNobody(dir.path());
+    const std::string path = dir.file("KOVEXFuel.INI");
+    WriteBytes(path, kOld);
+    GiveToNobody(path);
+    SetMode(path, 0444);
+    SettingsAt at(path);
+    const ChildResult result = RunUnprivileged([] { WriteSettingInt("WINDOW", "X", 2); });
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.message, "Unable to write to " + path);
+    EXPECT_EQ(ReadBytes(path), kOld);
+    EXPECT_EQ(Listing(dir.path()), std::set<std::string>{"KOVEXFuel.INI"});
+}
+
+// Catches a writable file in a folder that refuses new files being refused instead of rewritten in place.
+TEST(SettingsRefusals, ReadOnlyFolderWritableFile) {
+    TempDir dir;
+    const std::string path = dir.file("KOVEXFuel.INI");
+    WriteBytes(path, kOld);
+    GiveToNobody(dir.path());
+    GiveToNobody(path);
+    const ino_t inode = InodeOf(path);
+    SetMode(dir.path(), 0555);
+    SettingsAt at(path);
+    const ChildResult result = RunUnprivileged([] {
+        WriteSettingInt("WINDOW", "X", 2);
+        WriteSettingInt("WINSIZE", "WIDTH", 640);
+    });
+    EXPECT_EQ(result.message, "ok");
+    EXPECT_EQ(ReadBytes(path), "[WINDOW]\r\nX=2\r\n[WINSIZE]\r\nWIDTH=640\r\n");
+    EXPECT_EQ(InodeOf(path), inode);
+    // Shrinking in place must not leave old bytes at the end.
+    const ChildResult shrink = RunUnprivileged([] { WriteSettingInt("WINSIZE", "WIDTH", 1); });
+    EXPECT_EQ(shrink.message, "ok");
+    EXPECT_EQ(ReadBytes(path), "[WINDOW]\r\nX=2\r\n[WINSIZE]\r\nWIDTH=1\r\n");
+}
+
+// Catches a folder that refuses new files while the file is read-only (or absent) passing silently.
+TEST(SettingsRefusals, ReadOnlyFolderReadOnlyOrMissingFile) {
+    TempDir dir;
+    const std::string path = dir.file("KOVEXFuel.INI");
+    WriteBytes(path, kOld);
+    GiveToNobody(dir.path());
+    GiveToNobody(path);
+    SetMode(path, 0444);
+    SetMode(dir.path(), 0555);
+    SettingsAt at(path);
+    ChildResult result = RunUnprivileged([] { WriteSettingInt("WINDOW", "X", 2); });
+    EXPECT_EQ(result.message, "Unable to write to " + path);
+    EXPECT_EQ(ReadBytes(path), kOld);
+
+    const std::string missing = dir.file("other.INI");
+    settingsFile.path = missing;
+    result = RunUnprivileged([] { WriteSettingInt("WINDOW", "X", 2); });
+    EXPECT_EQ(result.message, "Unable to write to " + missing);
+    EXPECT_FALSE(fs::exists(missing));
+}
+
+// Catches a missing folder being created, or the failure going unreported.
+TEST(SettingsRefusals, MissingFolder) {
+    TempDir dir;
+    const std::string path = (dir.path() / "gone" / "KOVEXFuel.INI").string();
+    SettingsAt at(path);
+    const ChildResult result = RunUnprivileged([] { WriteSettingInt("WINDOW", "X", 2); });
+    EXPECT_EQ(result.message, "Unable to write to " + path);
+    EXPECT_FALSE(fs::exists(dir.path() / "gone"));
+}
+
+// Catches a file that cannot be read being overwritten by a file holding only the written key.
+TEST(SettingsRefusals, UnreadableFileIsNotReplaced) {
+    TempDir dir;
+    GiveToNobody(dir.path());
+    const std::string path = dir.file("KOVEXFuel.INI");
+    WriteBytes(path, kOld + "[LAN]\r\nUSELAN=Y\r\n");
+    GiveToNobody(path);
+    SetMode(path, 0200);
+    SettingsAt at(path);
+    const ChildResult result = RunUnprivileged([] { WriteSettingInt("WINDOW", "X", 2); });
+    EXPECT_EQ(result.message, "Unable to write to " + path);
+    SetMode(path, 0600);  // so that this test can look, also when it runs unprivileged
+    EXPECT_EQ(ReadBytes(path), kOld + "[LAN]\r\nUSELAN=Y\r\n");
+}
+
+// Catches a failed write (full disk, simulated by a file-size limit) leaving a truncated file or a temp file.
+TEST(SettingsRefusals, FullDiskLeavesTheOldFile) {
+    TempDir dir;
+    GiveToNobody(dir.path());
+    const std::string path = dir.file("KOVEXFuel.INI");
+    const std::string old = kOld + "[PAD]\r\nP=" + std::string(3000, 'p') + "\r\n";
+    WriteBytes(path, old);
+    GiveToNobody(path);
+    SettingsAt at(path);
+    ChildResult result = RunUnprivileged([] { WriteSettingInt("WINDOW", "X", 2); }, 1024);
+    EXPECT_EQ(result.message, "Unable to write to " + path);
+    EXPECT_EQ(ReadBytes(path), old);
+    EXPECT_EQ(Listing(dir.path()), std::set<std::string>{"KOVEXFuel.INI"});
+
+    // Rewritten in place (folder refuses new files): space is claimed before any byte changes.
+    SetMode(dir.path(), 0555);
+    result = RunUnprivileged([] { WriteSettingInt("WINDOW", "X", 123456789); }, old.size());
+    EXPECT_EQ(result.message, "Unable to write to " + path);
+    EXPECT_EQ(ReadBytes(path), old);
+}
+
+// Catches replacement files that lose the old file's permission bits or owner, or ignore the umask.
+TEST(SettingsAttributes, ModeOwnerAndUmask) {
+    TempDir dir;
+    const std::string path = dir.file("KOVEXFuel.INI");
+    WriteBytes(path, kOld);
+    SetMode(path, 0640);
+    ASSERT_TRUE(WriteProfileString(path, "WINDOW", "X", "2"));
+    EXPECT_EQ(ModeOf(path), 0640u);
+    EXPECT_EQ(ReadProfileString(path, "WINDOW", "X", ""), "2");
+
+    if (IsRoot()) {
+        GiveToNobody(path);
+        ASSERT_TRUE(WriteProfileString(path, "WINDOW", "X", "3"));
+        struct stat st {};
+        ASSERT_EQ(stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, kNobody);
+        EXPECT_EQ(st.st_gid, kNobody);
+        EXPECT_EQ(st.st_mode & 07777, 0640u);
+    }
+
+    const mode_t saved = umask(027);
+    const std::string fresh = dir.file("fresh.INI");
+    const bool written = WriteProfileString(fresh, "WINDOW", "X", "1");
+    umask(saved);
+    ASSERT_TRUE(written);
+    EXPECT_EQ(ModeOf(fresh), 0640u);
+}
+
+// Catches a symbolic link replaced by a plain file instead of its target being written.
+TEST(SettingsAttributes, WritesThroughSymbolicLinks) {
+    TempDir dir;
+    fs::create_directory(dir.path() / "real");
+    const fs::path target = dir.path() / "real" / "KOVEXFuel.INI";
+    WriteBytes(target.string(), kOld);
+    const fs::path absoluteLink = dir.path() / "KOVEXFuel.INI";
+    fs::create_symlink(target, absoluteLink);
+    const fs::path relativeLink = dir.path() / "rel.INI";
+    fs::create_symlink("KOVEXFuel.INI", relativeLink);  // a chain: rel.INI -> KOVEXFuel.INI -> real/...
+
+    ASSERT_TRUE(WriteProfileString(absoluteLink.string(), "WINDOW", "X", "2"));
+    ASSERT_TRUE(WriteProfileString(relativeLink.string(), "WINDOW", "Y", "3"));
+    EXPECT_TRUE(fs::is_symlink(absoluteLink));
+    EXPECT_TRUE(fs::is_symlink(relativeLink));
+    EXPECT_EQ(ReadBytes(target.string()), "[WINDOW]\r\nX=2\r\nY=3\r\n");
+    EXPECT_EQ(Listing(dir.path()), (std::set<std::string>{"KOVEXFuel.INI", "rel.INI", "real"}));
+    EXPECT_EQ(Listing(dir.path() / "real"), std::set<std::string>{"KOVEXFuel.INI"});
+
+    // A dangling link gets its target created.
+    const fs::path dangling = dir.path() / "dangling.INI";
+    fs::create_symlink(dir.path() / "real" / "later.INI", dangling);
+    ASSERT_TRUE(WriteProfileString(dangling.string(), "WINDOW", "X", "4"));
+    EXPECT_TRUE(fs::is_symlink(dangling));
+    EXPECT_EQ(ReadBytes((dir.path() / "real" / "later.INI").string()), "[WINDOW]\r\nX=4\r\n");
+}
+
+// Catches a write that a kill at a random moment leaves truncated, mixed, or with temp files piling up.
+TEST(SettingsCrashSafety, KilledWriterLeavesOldOrNewFile) {
+    TempDir dir;
+    const std::string path = dir.file("KOVEXFuel.INI");
+    // Large enough that a write takes a while, so kills land inside writes.
+    std::string initial = "[WINDOW]\r\nX=0\r\n[PAD]\r\n";
+    for (int i = 0; i < 4000; ++i) initial += "P" + std::to_string(i) + "=" + std::string(40, 'p') + "\r\n";
+    WriteBytes(path, initial);
+    std::set<std::string> whole;
+    for (const char* value : {"0", "1111", "2222"}) {
+        std::string content = initial;
+        ASSERT_TRUE(ProfileSetString(content, "WINDOW", "X", value));
+        whole.insert(content);
+    }
+    const std::string temp = plat::ReplacementTempPath(path);
+    const std::string tempName = fs::path(temp).filename().string();
+
+    // Kill moments spread over about three write durations, so kills land both inside writes and
+    // between them whatever this machine's disk speed.
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(WriteProfileString(path, "WINDOW", "X", "0"));
+    const auto oneWrite =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count() / 3;
+    std::mt19937 random(12345);
+    std::uniform_int_distribution<long> delay(0, 3 * static_cast<long>(oneWrite) + 200);
+    int killedMidWrite = 0;
+    std::set<std::string> seen;
+    for (int round = 0; round < kKillRounds; ++round) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            for (int i = 0;; ++i) WriteProfileString(path, "WINDOW", "X", i % 2 ? "1111" : "2222");
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
+        kill(pid, SIGKILL);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status));
+
+        const std::string content = ReadBytes(path);
+        ASSERT_EQ(whole.count(content), 1u) << "round " << round << ": file of " << content.size() << " bytes";
+        seen.insert(content);
+        const std::set<std::string> names = Listing(dir.path());
+        if (names.count(tempName) != 0) ++killedMidWrite;
+        if (names.size() != 1) {
+            ASSERT_EQ(names, (std::set<std::string>{"KOVEXFuel.INI", tempName}));
+        }
+    }
+    EXPECT_GT(killedMidWrite, 0) << "no kill landed inside a write";
+    EXPECT_GE(seen.size(), 2u) << "no write completed between kills";
+    std::printf("kills inside a write: %d of %d (one write: %ld us)\n", killedMidWrite, kKillRounds,
+                static_cast<long>(oneWrite));
+
+    // The next write takes over a leftover temp file and leaves none behind.
+    ASSERT_TRUE(WriteProfileString(path, "WINDOW", "X", "7"));
+    EXPECT_EQ(ReadProfileString(path, "WINDOW", "X", ""), "7");
+    EXPECT_EQ(Listing(dir.path()), std::set<std::string>{"KOVEXFuel.INI"});
+}
