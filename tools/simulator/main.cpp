@@ -81,6 +81,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     FlightModelReset(model);
+    FlightModelAdvance(model, options.startAtSeconds);
     memory.interfaceVersion = options.interfaceVersion;
     memory.simulatorCode = static_cast<std::uint16_t>(options.simulatorCode);
     linkMessage = plat::IpcRegisterMessage("FsasmLib:IPC");

@@ -59,6 +59,7 @@ const char* StandInUsage() {
            "  --bad-version           same as --interface-version 0x19980004\n"
            "  --simulator-code N      low half of the word at 0x3308 (default 7)\n"
            "  --time-scale X          model seconds per real second (default 1)\n"
+           "  --start-at SECONDS      begin the scripted flight this far in (default 0)\n"
            "  --lifetime SECONDS      end after this long (default: run until stopped)\n"
            "  --exit-with-parent      end when standard input closes\n"
            "  --verbose               print the model's state once a second\n"
@@ -103,6 +104,9 @@ bool ParseStandInOptions(int argc, char** argv, StandInOptions& options, std::st
             options.simulatorCode = code;
         } else if (arg == "--time-scale") {
             if (!needValue(ParseNonNegative(value, options.timeScale) && options.timeScale <= 1000.0)) return false;
+        } else if (arg == "--start-at") {
+            if (!needValue(ParseNonNegative(value, options.startAtSeconds) && options.startAtSeconds <= 1e6))
+                return false;
         } else if (arg == "--lifetime") {
             if (!needValue(ParseNonNegative(value, options.lifetimeSeconds))) return false;
         } else if (arg == "--exit-with-parent") {

@@ -21,6 +21,7 @@ struct StandInOptions {
     std::uint32_t interfaceVersion = 0x40030000;
     std::uint32_t simulatorCode = 7;
     double timeScale = 1.0;
+    double startAtSeconds = 0.0;   // model time at start
     double lifetimeSeconds = 0.0;  // 0: until stopped
     bool exitWithParent = false;
     bool verbose = false;
