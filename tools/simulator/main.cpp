@@ -107,7 +107,7 @@ int main(int argc, char** argv) {
             lastPrint = now;
         }
         plat::IpcIncoming incoming;
-        const plat::IpcWaitResult waited = plat::IpcWaitMessage(window, 100, &incoming);
+        const plat::IpcWaitResult waited = plat::IpcWaitMessage(window, 25, &incoming);
         if (waited == plat::IpcWaitResult::Failed) {
             std::fprintf(stderr, "kovex-simulator: waiting for messages failed\n");
             break;
