@@ -1,9 +1,30 @@
-// Process-wide settings of the run.
+// Processes: this process's id, companion programs started and reaped by their parent, environment.
 #pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
 
 namespace plat {
 
-// Invalid operations, division by zero and overflow give NaN or infinity instead of trapping.
-void MaskFloatingPointExceptions();
+std::uint32_t CurrentProcessId();
+
+// Starts a program with the given arguments (argv[0] is the program's path). Its standard input is a
+// pipe held by this process, so the child can tell when its parent is gone. Returns 0 on failure.
+using ChildProcess = std::int64_t;
+ChildProcess StartChildProcess(const std::vector<std::string>& argv);
+// True while the child has not exited.
+bool ChildProcessRunning(ChildProcess child);
+// Closes the child's input, waits up to graceMs for it to end, then kills it; always reaps it.
+// Returns its exit status (128 + signal number when it was ended by a signal), or -1 when unknown.
+int StopChildProcess(ChildProcess child, std::uint32_t graceMs);
+// Kills the child at once and reaps it; returns as StopChildProcess.
+int KillChildProcess(ChildProcess child);
+
+// True once this process's standard input has reached its end (the parent closed it or died).
+// Data arriving on it is discarded.
+bool StandardInputClosed();
+
+bool SetEnvironmentVariable(const char* name, const char* value);
 
 }  // namespace plat

@@ -1,13 +1,13 @@
 // The program's spine: entry, main loop, keyboard commands, window re-creation and scene set-up.
 #include "shell/KOVEXFuel.h"
 
-#include <GL/gl.h>
+#include "platform/gl.h"
 
 #include <exception>
 
 #include "platform/clock.h"
 #include "platform/msgbox.h"
-#include "platform/process.h"
+#include "platform/fpu.h"
 #include "platform/window.h"
 #include "render/panelframe.h"
 #include "render/textures.h"

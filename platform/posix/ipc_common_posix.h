@@ -1,0 +1,35 @@
+// Pieces shared by the two halves of the POSIX IPC backend: rendezvous paths, wire format, deadlines.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace plat::ipcdetail {
+
+// One sent message on the wire; the atom's name follows it (nameLength bytes, no terminator).
+struct WireRequest {
+    std::uint32_t magic;
+    std::uint32_t message;
+    std::uint64_t wParam;
+    std::uint32_t nameLength;
+};
+constexpr std::uint32_t kWireMagic = 0x3158564Bu;  // "KVX1"
+constexpr std::size_t kMaxAtomName = 255;
+
+// Path of the rendezvous socket of a window class, or "" when the class name or directory is unusable.
+// The directory is $KOVEX_IPC_DIR when set, else a private per-user directory, created 0700.
+std::string WindowPath(const char* className);
+
+// Milliseconds on a monotonic clock.
+std::int64_t NowMs();
+
+// Reads or writes exactly size bytes on a non-blocking socket before the deadline.
+// Returns 0 on success, -1 on time-out, otherwise an errno value (end of stream reads as ECONNRESET).
+int ReadAll(int fd, void* data, std::size_t size, std::int64_t deadlineMs);
+int WriteAll(int fd, const void* data, std::size_t size, std::int64_t deadlineMs);
+
+// True when something accepts connections at the path right now.
+bool SomeoneListens(const std::string& path);
+
+}  // namespace plat::ipcdetail

@@ -1,0 +1,142 @@
+// POSIX simulator half of the IPC seam: owning a window class's socket, receiving and answering messages.
+#include "platform/ipc.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include "platform/posix/ipc_common_posix.h"
+
+namespace plat {
+
+using namespace ipcdetail;
+
+namespace {
+
+constexpr int kMaxOwned = 4;
+struct OwnedSlot {
+    int listenFd;
+    char path[sizeof(sockaddr_un{}.sun_path)];
+};
+OwnedSlot owned[kMaxOwned];
+
+// A sender gets this long to deliver its whole message once it has connected.
+constexpr std::int64_t kRequestReadMs = 1000;
+
+OwnedSlot* FindOwned(IpcOwnedWindow window) {
+    if (window < 1 || window > kMaxOwned || !owned[window - 1].path[0]) return nullptr;
+    return &owned[window - 1];
+}
+
+// Reads one request from a fresh connection; false (and nothing kept) when it is not a whole, sane one.
+bool ReadRequest(int fd, IpcIncoming* incoming) {
+    const std::int64_t deadline = NowMs() + kRequestReadMs;
+    WireRequest head{};
+    if (ReadAll(fd, &head, sizeof head, deadline) != 0) return false;
+    if (head.magic != kWireMagic || head.nameLength > kMaxAtomName) return false;
+    char name[kMaxAtomName + 1] = {};
+    if (head.nameLength && ReadAll(fd, name, head.nameLength, deadline) != 0) return false;
+    if (std::memchr(name, '\0', head.nameLength)) return false;
+    incoming->message = head.message;
+    incoming->wParam = head.wParam;
+    std::memcpy(incoming->atomName, name, sizeof incoming->atomName);
+    incoming->sender = fd;
+    return true;
+}
+
+}  // namespace
+
+IpcOwnedWindow IpcCreateWindow(const char* className) {
+    const std::string path = WindowPath(className);
+    if (path.empty()) return 0;
+    OwnedSlot* slot = nullptr;
+    for (auto& s : owned)
+        if (!s.path[0]) {
+            slot = &s;
+            break;
+        }
+    if (!slot) return 0;
+    if (SomeoneListens(path)) return 0;
+    unlink(path.c_str());  // a socket left by an owner that died
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return 0;
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 || chmod(path.c_str(), 0600) != 0 ||
+        listen(fd, 64) != 0) {
+        close(fd);
+        return 0;
+    }
+    slot->listenFd = fd;
+    std::memcpy(slot->path, path.c_str(), path.size() + 1);
+    return static_cast<IpcOwnedWindow>(slot - owned + 1);
+}
+
+void IpcDestroyWindow(IpcOwnedWindow window) {
+    OwnedSlot* slot = FindOwned(window);
+    if (!slot) return;
+    unlink(slot->path);
+    close(slot->listenFd);
+    slot->path[0] = '\0';
+    slot->listenFd = -1;
+}
+
+IpcWaitResult IpcWaitMessage(IpcOwnedWindow window, std::uint32_t waitMs, IpcIncoming* incoming) {
+    OwnedSlot* slot = FindOwned(window);
+    if (!slot || !incoming) return IpcWaitResult::Failed;
+    const std::int64_t deadline = NowMs() + waitMs;
+    for (;;) {
+        const int fd = accept4(slot->listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd >= 0) {
+            if (ReadRequest(fd, incoming)) return IpcWaitResult::Message;
+            close(fd);  // a probe that only looked for the window, or garbage
+            continue;
+        }
+        if (errno == EINTR || errno == ECONNABORTED) continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) return IpcWaitResult::Failed;
+        const std::int64_t left = deadline - NowMs();
+        if (left <= 0) return IpcWaitResult::TimedOut;
+        pollfd pfd{slot->listenFd, POLLIN, 0};
+        if (poll(&pfd, 1, static_cast<int>(left)) < 0 && errno != EINTR) return IpcWaitResult::Failed;
+    }
+}
+
+void IpcReply(IpcIncoming* incoming, std::uint32_t result) {
+    if (!incoming || incoming->sender < 0) return;
+    const int fd = static_cast<int>(incoming->sender);
+    WriteAll(fd, &result, sizeof result, NowMs() + kRequestReadMs);  // a sender that gave up is no error here
+    close(fd);
+    incoming->sender = -1;
+}
+
+void IpcDrop(IpcIncoming* incoming) {
+    if (!incoming || incoming->sender < 0) return;
+    close(static_cast<int>(incoming->sender));
+    incoming->sender = -1;
+}
+
+void* IpcOpenMappingView(const char* name, std::uint32_t size) {
+    if (!name || !*name || std::strchr(name, '/') || std::strlen(name) > kMaxAtomName || size == 0) return nullptr;
+    const std::string shmName = std::string("/") + name;
+    const int fd = shm_open(shmName.c_str(), O_RDWR | O_CLOEXEC, 0);
+    if (fd < 0) return nullptr;
+    struct stat st {};
+    void* view = MAP_FAILED;
+    if (fstat(fd, &st) == 0 && st.st_size >= static_cast<off_t>(size))
+        view = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    close(fd);
+    return view == MAP_FAILED ? nullptr : view;
+}
+
+void IpcCloseMappingView(void* view, std::uint32_t size) {
+    if (view && size) munmap(view, size);
+}
+
+}  // namespace plat

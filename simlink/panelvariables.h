@@ -1,0 +1,69 @@
+// The simulator variables behind the panel: the per-frame sample, the process-wide needle values, the reads.
+#pragma once
+
+#include <cstdint>
+
+// One simulator variable: its FSUIPC offset and byte count, and the size and kind texts of the same
+// variable as a server request.
+struct PanelVariable {
+    std::uint32_t offset;
+    std::uint32_t bytes;
+    const char* sizeText;
+    const char* kindText;
+};
+// Read in this order at the start of every frame; row i fills field i of FlightSample (table order).
+extern const PanelVariable kFrameVariables[10];
+// Read when a window is created: left and right main tank capacity, then left and right level.
+extern const PanelVariable kStartupVariables[4];
+
+// The raw values of one frame, in the simulator's widths and signedness.
+struct FlightSample {
+    double fuelFlowPph1;
+    double fuelFlowPph2;
+    std::int16_t oilTempRaw1;
+    std::int16_t oilTempRaw2;
+    std::uint16_t oilPressRaw1;
+    std::uint16_t oilPressRaw2;
+    std::uint16_t combustion1;
+    std::uint16_t combustion2;
+    std::int16_t paused;
+    std::uint8_t inMenu;
+};
+
+struct PanelValues {
+    float fuelFlowAngle1, fuelFlowAngle2;
+    float oilPressAngle1, oilPressAngle2;
+    float oilTempAngle1, oilTempAngle2;
+    double fuelUsed1, fuelUsed2;
+    double fuelUsedShown1, fuelUsedShown2;
+};
+extern PanelValues panelValues;
+
+// Main tank contents from the start-up read (capacity units); no gauge shows them.
+extern std::int64_t mainTankLeftContents;
+extern std::int64_t mainTankRightContents;
+
+// Start-up read on the FSUIPC road: the four tank variables in one exchange; failures leave zeros.
+void ReadStartupTanksFsuipc();
+// Contents of one tank: capacity x (level x 100 / 8388608 x 0.01), level x 100 in 32-bit arithmetic,
+// rounded to a whole number.
+std::int64_t TankContents(std::int32_t capacity, std::int32_t level);
+
+// Per-frame read step on the FSUIPC road: zeroes the sample, queues the ten reads into its fields,
+// processes them in one exchange (result ignored) and sleeps 1 ms.
+void ReadFlightSampleFsuipc(FlightSample& sample);
+
+// Fuel flows of one sample in kilograms per hour.
+struct FuelFlowKg {
+    double engine1;
+    double engine2;
+};
+// Sets the six needle angles of panelValues from the sample (fuel flow, oil pressure, oil temperature;
+// engine 1 then 2) and gives both fuel flows in kg/h.
+FuelFlowKg ApplySampleToPanel(const FlightSample& sample);
+
+// A server's number as an integer: nearest, halves to even; 0 when not finite or beyond 64 bits.
+std::int64_t RoundHalfEven(double value);
+// Stores a server's number into the sample field of a per-frame row (0-based, table order): the fuel
+// flows keep the number, the integer rows take it rounded and cut to the field's width.
+void StoreNetworkNumber(FlightSample& sample, int row, double value);

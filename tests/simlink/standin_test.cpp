@@ -1,0 +1,72 @@
+// The stand-in's own life: it ends with its parent or its lifetime, refuses bad arguments, owns one class.
+#include <gtest/gtest.h>
+
+#include "platform/clock.h"
+#include "platform/ipc.h"
+#include "platform/process.h"
+#include "tests/simlink/standin.h"
+
+namespace {
+
+const char* const kStandIn = KOVEX_BIN_DIR "/kovex-simulator";
+
+plat::ChildProcess Start(std::vector<std::string> args) {
+    args.insert(args.begin(), kStandIn);
+    return plat::StartChildProcess(args);
+}
+
+bool EndsWithin(plat::ChildProcess child, std::uint32_t ms) {
+    const std::uint32_t start = plat::TickCount();
+    while (plat::ChildProcessRunning(child)) {
+        if (plat::TickCount() - start > ms) return false;
+        plat::SleepMs(1);
+    }
+    return true;
+}
+
+// Catches: a stand-in that outlives a crashed test.
+TEST(StandInLife, EndsWhenItsInputClosesOrItsLifetimeRunsOut) {
+    PrivateIpcDir dir;
+    const plat::ChildProcess tied = Start({"--exit-with-parent", "--lifetime", "60"});
+    ASSERT_NE(tied, 0);
+    EXPECT_EQ(plat::StopChildProcess(tied, 2000), 0);  // ended by itself, not killed
+
+    const plat::ChildProcess timed = Start({"--lifetime", "0.2"});
+    ASSERT_NE(timed, 0);
+    EXPECT_TRUE(EndsWithin(timed, 5000));
+    EXPECT_EQ(plat::StopChildProcess(timed, 0), 0);
+    EXPECT_EQ(plat::IpcFindWindow("UIPCMAIN"), 0u);  // it took its window with it
+}
+
+// Catches: bad arguments accepted silently, or a missing help text.
+TEST(StandInLife, ArgumentsAreChecked) {
+    PrivateIpcDir dir;
+    for (const auto& bad : std::vector<std::vector<std::string>>{{"--fault", "sometimes"},
+                                                                 {"--class", "NOTEPAD"},
+                                                                 {"--time-scale", "-1"},
+                                                                 {"--simulator-code", "70000"},
+                                                                 {"--lifetime"},
+                                                                 {"--what"}}) {
+        const plat::ChildProcess child = Start(bad);
+        ASSERT_NE(child, 0);
+        EXPECT_TRUE(EndsWithin(child, 5000));
+        EXPECT_EQ(plat::StopChildProcess(child, 0), 2) << bad[0];
+    }
+    const plat::ChildProcess help = Start({"--help"});
+    EXPECT_TRUE(EndsWithin(help, 5000));
+    EXPECT_EQ(plat::StopChildProcess(help, 0), 0);
+}
+
+// Catches: two simulators answering under one class.
+TEST(StandInLife, OneOwnerPerClass) {
+    PrivateIpcDir dir;
+    StandIn first({});
+    ASSERT_TRUE(first.ready());
+    const plat::ChildProcess second = Start({"--lifetime", "10"});
+    ASSERT_NE(second, 0);
+    EXPECT_TRUE(EndsWithin(second, 5000));
+    EXPECT_EQ(plat::StopChildProcess(second, 0), 1);
+    EXPECT_NE(plat::IpcFindWindow("UIPCMAIN"), 0u);
+}
+
+}  // namespace

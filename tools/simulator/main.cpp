@@ -1,0 +1,125 @@
+// kovex-simulator: owns the simulator's interface window and answers the FSUIPC link from a flight model.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/ipc.h"
+#include "platform/process.h"
+#include "tools/flightmodel/flightmodel.h"
+#include "tools/flightmodel/offsetspace.h"
+#include "tools/simulator/options.h"
+#include "tools/simulator/records.h"
+
+namespace {
+
+constexpr std::uint32_t kAreaSize = 0x8000;
+constexpr std::size_t kMaxHeld = 256;
+
+StandInOptions options;
+StandInMemory memory;
+FlightModel model;
+std::uint32_t linkMessage = 0;
+std::uint32_t exchanges = 0;  // link messages received so far
+std::vector<plat::IpcIncoming> held;  // messages that are never answered
+
+// Carries out one exchange: open the area named by the atom, run its records, close it again.
+std::uint32_t Serve(const plat::IpcIncoming& incoming, bool spoil) {
+    if (!incoming.atomName[0]) return 0;
+    auto* area = static_cast<std::uint8_t*>(plat::IpcOpenMappingView(incoming.atomName, kAreaSize));
+    if (!area) return 0;
+    WriteModelOffsets(model, memory.space);
+    const bool done = CarryOutRecords(area, kAreaSize, memory);
+    if (done && spoil) SpoilHeaders(area, kAreaSize, exchanges);
+    plat::IpcCloseMappingView(area, kAreaSize);
+    return done ? 1 : 0;
+}
+
+void Handle(plat::IpcIncoming& incoming) {
+    if (incoming.message != linkMessage) {
+        plat::IpcReply(&incoming, 0);  // not ours: answered like any unhandled message
+        return;
+    }
+    const bool faulty = options.fault != StandInFault::None && exchanges >= options.faultAfter;
+    ++exchanges;
+    memory.zeroVersions = faulty && options.fault == StandInFault::ZeroVersions;
+    if (faulty && options.fault == StandInFault::AnswerZero) {
+        plat::IpcReply(&incoming, 0);
+    } else if (faulty && options.fault == StandInFault::NeverAnswer) {
+        if (held.size() >= kMaxHeld) {
+            plat::IpcDrop(&held.front());
+            held.erase(held.begin());
+        }
+        held.push_back(incoming);
+    } else {
+        if (faulty && options.fault == StandInFault::Late) plat::SleepMs(options.lateMs);
+        plat::IpcReply(&incoming, Serve(incoming, faulty && options.fault == StandInFault::Hostile));
+    }
+}
+
+void PrintState() {
+    const EngineModel& e1 = model.engine[0];
+    const EngineModel& e2 = model.engine[1];
+    std::printf("t=%6.0fs %-12s | eng1 %4.0f rpm %5.1f kg/h oil %5.1f psi %5.1f C | eng2 %4.0f rpm %5.1f kg/h "
+                "oil %5.1f psi %5.1f C | fuel %.1f/%.1f kg\n",
+                model.scriptSeconds, FlightModelPhase(model), e1.rpm, e1.fuelFlowKgh, e1.oilPressPsi, e1.oilTempC,
+                e2.rpm, e2.fuelFlowKgh, e2.oilPressPsi, e2.oilTempC, model.fuelKg[0], model.fuelKg[1]);
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string error;
+    if (!ParseStandInOptions(argc, argv, options, error)) {
+        std::fprintf(stderr, "kovex-simulator: %s\n%s", error.c_str(), StandInUsage());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(StandInUsage(), stdout);
+        return 0;
+    }
+    FlightModelReset(model);
+    FlightModelAdvance(model, options.startAtSeconds);
+    memory.interfaceVersion = options.interfaceVersion;
+    memory.simulatorCode = static_cast<std::uint16_t>(options.simulatorCode);
+    linkMessage = plat::IpcRegisterMessage("FsasmLib:IPC");
+
+    const plat::IpcOwnedWindow window = plat::IpcCreateWindow(options.windowClass.c_str());
+    if (!window) {
+        std::fprintf(stderr, "kovex-simulator: cannot own the window class %s (is another simulator running?)\n",
+                     options.windowClass.c_str());
+        return 1;
+    }
+
+    const std::uint32_t start = plat::TickCount();
+    std::uint32_t last = start;
+    std::uint32_t lastPrint = start;
+    for (;;) {
+        const std::uint32_t now = plat::TickCount();
+        if (options.lifetimeSeconds > 0.0 && (now - start) / 1000.0 >= options.lifetimeSeconds) break;
+        if (options.exitWithParent && plat::StandardInputClosed()) break;
+        FlightModelAdvance(model, (now - last) / 1000.0 * options.timeScale);
+        last = now;
+        if (options.verbose && now - lastPrint >= 1000) {
+            PrintState();
+            lastPrint = now;
+        }
+        plat::IpcIncoming incoming;
+        const plat::IpcWaitResult waited = plat::IpcWaitMessage(window, 25, &incoming);
+        if (waited == plat::IpcWaitResult::Failed) {
+            std::fprintf(stderr, "kovex-simulator: waiting for messages failed\n");
+            break;
+        }
+        if (waited == plat::IpcWaitResult::Message) {
+            const std::uint32_t at = plat::TickCount();
+            FlightModelAdvance(model, (at - last) / 1000.0 * options.timeScale);
+            last = at;
+            Handle(incoming);
+        }
+    }
+    for (auto& h : held) plat::IpcDrop(&h);
+    plat::IpcDestroyWindow(window);
+    return 0;
+}
