@@ -266,8 +266,9 @@ void Cap(cairo_t* cr) {
     cairo_stroke(cr);
 }
 
+// Adds a closed, clockwise sub-path, so several shapes can be filled as one.
 void RoundedRect(cairo_t* cr, double x0, double y0, double x1, double y1, double r) {
-    cairo_new_path(cr);
+    cairo_new_sub_path(cr);
     cairo_arc(cr, x1 - r, y0 + r, r, -kPi / 2, 0);
     cairo_arc(cr, x1 - r, y1 - r, r, 0, kPi / 2);
     cairo_arc(cr, x0 + r, y1 - r, r, kPi / 2, kPi);
@@ -389,12 +390,18 @@ void LcdSheet(cairo_t* cr) {
         } else if (code == '-') {
             SevenSegments(cr, left + 7.5, top + 3, 0x40);
         } else {
+            // Other characters from the font, shrunk where needed to the same 17 x 26 ink box.
             cairo_select_font_face(cr, kMonoFont, CAIRO_FONT_SLANT_OBLIQUE, CAIRO_FONT_WEIGHT_BOLD);
-            cairo_set_font_size(cr, 26);
             const std::string text = Utf8(code);
             cairo_text_extents_t e;
+            cairo_set_font_size(cr, 26);
             cairo_text_extents(cr, text.c_str(), &e);
-            cairo_move_to(cr, left + 16 - e.x_advance / 2, top + 24);
+            cairo_set_font_size(cr, 26 * std::fmin(1.0, std::fmin(17 / e.width, 25 / e.height)));
+            cairo_text_extents(cr, text.c_str(), &e);
+            double baseline = top + 24;
+            baseline += std::fmax(0.0, top + 3.5 - (baseline + e.y_bearing));
+            baseline -= std::fmax(0.0, baseline + e.y_bearing + e.height - (top + 28.5));
+            cairo_move_to(cr, left + 16 - (e.x_bearing + e.width / 2), baseline);
             cairo_show_text(cr, text.c_str());
         }
     }
@@ -424,7 +431,7 @@ void PlaneIcon(cairo_t* cr, int size) {
     cairo_set_source_rgb(cr, 0.97, 0.97, 0.97);
     cairo_fill_preserve(cr);
     cairo_set_source_rgb(cr, 0.10, 0.16, 0.32);
-    cairo_set_line_width(cr, size <= 32 ? 14 : 8);
+    cairo_set_line_width(cr, size <= 16 ? 22 : size <= 32 ? 14 : 8);
     cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
     cairo_stroke_preserve(cr);
     cairo_set_source_rgb(cr, 0.97, 0.97, 0.97);
