@@ -1,4 +1,66 @@
-// Texture loading. The images are not loaded yet.
+// Texture loading: every image read and uploaded into a fresh texture at each window creation.
 #include "render/textures.h"
 
-int LoadTextures() { return 0; }
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <system_error>
+
+#include "platform/gl.h"
+#include "render/bitmap.h"
+#include "shell/shellstate.h"
+#include "simlink/FPCuser.h"
+#include "simlink/panelvariables.h"
+
+std::uint32_t panelTextures[kPanelTextureCount] = {};
+std::uint32_t texLcd = 0;
+
+namespace {
+
+const char* const kSlotFiles[kPanelTextureCount] = {
+    "fuel.txr", "ago2_mask.txr", "ago2.txr", "fuel_top_mask.txr", "fuel_top.txr", "setpos.txr",
+    "setsize.txr", "oil.txr", "oil_top_mask.txr", "oil_top.txr", "fuel_disp.txr"};
+
+std::optional<ImageRecord> LoadImageFile(const std::string& name) {
+    if (name.empty()) return std::nullopt;
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(name, error)) return std::nullopt;
+    return LoadBitmapFile(name);
+}
+
+// Uploads into the bound texture; a missing image leaves the slot without a texture.
+void Upload(std::uint32_t& name, const std::optional<ImageRecord>& image) {
+    if (!image) {
+        glDeleteTextures(1, &name);
+        name = 0;
+        return;
+    }
+    glBindTexture(GL_TEXTURE_2D, name);
+    glTexImage2D(GL_TEXTURE_2D, 0, 3, image->width, image->height, 0, GL_RGB, GL_UNSIGNED_BYTE, image->data.data());
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+}
+
+}  // namespace
+
+int LoadTextures() {
+    std::optional<ImageRecord> images[kPanelTextureCount];
+    for (int slot = 0; slot < kPanelTextureCount; ++slot) images[slot] = LoadImageFile(kSlotFiles[slot]);
+    const std::optional<ImageRecord> lcd = LoadImageFile("lcd.bmp");
+
+    // The names of the last context went with it.
+    for (std::uint32_t& name : panelTextures) name = 0;
+    texLcd = 0;
+    if (images[texFuel]) {
+        glGenTextures(kPanelTextureCount, panelTextures);
+        for (int slot = 0; slot < kPanelTextureCount; ++slot) Upload(panelTextures[slot], images[slot]);
+        glGenTextures(1, &texLcd);
+        Upload(texLcd, lcd);
+    }
+
+    if (!useLan) {
+        SimLinkResult result = LinkOk;
+        if (SimLinkOpen(0, result)) ReadStartupTanksFsuipc();
+    }
+    return 0;
+}

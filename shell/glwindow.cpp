@@ -1,8 +1,7 @@
 // The panel window: creation and release in fixed order, viewport set-up and the window procedure.
 #include "shell/glwindow.h"
 
-#include <GL/gl.h>
-#include <GL/glu.h>
+#include "platform/gl.h"
 
 #include "platform/msgbox.h"
 #include "shell/KOVEXFuel.h"

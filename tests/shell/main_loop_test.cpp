@@ -2,6 +2,7 @@
 #include "platform/window.h"
 #include "shell/KOVEXFuel.h"
 #include "shell_fixture.h"
+#include "simlink/panelvariables.h"
 
 namespace {
 
@@ -29,13 +30,16 @@ TEST_F(ShellTest, F11AndF9ToggleTheirModeAndSwitchTheOtherOff) {
     EXPECT_FALSE(positionMode);
 }
 
-TEST_F(ShellTest, FuelResetKeysRaiseTheirRequestsOnce) {
+TEST_F(ShellTest, FuelResetKeysZeroOnlyTheirEngine) {
     StartWindow();
+    panelValues.fuelUsed1 = 12.0;
+    panelValues.fuelUsed2 = 34.0;
     keyDown[kF2] = true;
     RunIdleTurn("t");
-    EXPECT_TRUE(resetFuelUsed2);
-    EXPECT_FALSE(resetFuelUsed1);
+    EXPECT_EQ(panelValues.fuelUsed2, 0.0);
+    EXPECT_EQ(panelValues.fuelUsed1, 12.0);
     EXPECT_FALSE(keyDown[kF2]);
+    EXPECT_FALSE(resetFuelUsed2) << "the frame consumes the request";
 }
 
 // Catches arrows acting outside a mode, or a step that does not go through the file.
@@ -116,9 +120,10 @@ TEST_F(ShellTest, F12TogglesTheBorderWithTheStoredSize) {
 // Catches Esc cutting the turn short: the other keys of that turn still act.
 TEST_F(ShellTest, EscFinishesTheTurnThenEnds) {
     StartWindow();
+    panelValues.fuelUsed1 = 5.0;
     keyDown[kEsc] = keyDown[kF1] = keyDown[kF11] = true;
     EXPECT_EQ(RunIdleTurn("t"), TurnResult::Done);
-    EXPECT_TRUE(resetFuelUsed1);
+    EXPECT_EQ(panelValues.fuelUsed1, 0.0) << "the turn's frame still ran";
     EXPECT_TRUE(positionMode);
 }
 

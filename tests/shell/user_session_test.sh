@@ -16,6 +16,8 @@ fi
 printf '[LAN]\r\nUSELAN=N\r\n[WINDOW]\r\nX=100\r\nY=50\r\n[WINSIZE]\r\nWIDTH=552\r\nHEIGHT=200\r\n[WINBORDER]\r\nACTIVE=Y\r\n' > KOVEXFuel.INI
 
 fail() { echo "FAIL: $*"; exit 1; }
+# A key held as a person holds it: the program acts on keys that are down between frames.
+press() { xdotool keydown "$1"; sleep 0.15; xdotool keyup "$1"; sleep 0.1; }
 
 SDL_VIDEODRIVER=x11 "$program" &
 pid=$!
@@ -24,9 +26,8 @@ window=$(timeout 20 xdotool search --sync --name "Kelvo Oil - Fuel Flow v1.2 - F
 xdotool mousemove --window "$window" 20 20
 sleep 0.3
 
-xdotool key F11
-sleep 0.3
-xdotool key Right
+press F11
+press Right
 for _ in $(seq 50); do grep -q '^X=101' KOVEXFuel.INI && break; sleep 0.1; done
 grep -q '^X=101' KOVEXFuel.INI || fail "X was not stepped to 101: $(tr '\r\n' '  ' < KOVEXFuel.INI)"
 grep -q '^Y=50' KOVEXFuel.INI || fail "Y changed: $(tr '\r\n' '  ' < KOVEXFuel.INI)"
@@ -35,7 +36,7 @@ grep -q '^Y=50' KOVEXFuel.INI || fail "Y changed: $(tr '\r\n' '  ' < KOVEXFuel.I
 window=$(timeout 20 xdotool search --sync --name "Kelvo Oil" | head -n 1)
 xdotool mousemove --window "$window" 20 20
 sleep 0.3
-xdotool key Escape
+press Escape
 for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
 kill -0 "$pid" 2>/dev/null && fail "Esc did not end the program"
 wait "$pid"

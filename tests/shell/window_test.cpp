@@ -1,5 +1,5 @@
 // The panel window on a real offscreen GL context: creation, release and the window procedure.
-#include <GL/gl.h>
+#include "platform/gl.h"
 
 #include <cmath>
 
