@@ -58,7 +58,7 @@ int main() {
     const fs::path dir = fs::temp_directory_path() / ("kovex-bench-" + std::to_string(plat::CurrentProcessId()));
     fs::create_directories(dir);
     fs::permissions(dir, fs::perms::owner_all, fs::perm_options::replace);
-    plat::SetEnvironmentVariable("KOVEX_IPC_DIR", dir.c_str());
+    plat::SetEnvironmentVariable("KOVEX_IPC_DIR", dir.string().c_str());
 
     const plat::ChildProcess sim =
         plat::StartChildProcess({KOVEX_BIN_DIR "/kovex-simulator", "--exit-with-parent", "--lifetime", "300"});
