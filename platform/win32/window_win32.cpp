@@ -214,11 +214,19 @@ bool DeleteGLContext(RenderContext rc) { return rc && ::wglDeleteContext(static_
 
 bool SwapBuffers(DeviceContext dc) { return dc && ::SwapBuffers(static_cast<HDC>(dc)) != FALSE; }
 
+// Paint requests are served here and never handed out: the panel redraws on every idle turn, and an
+// unserved request would come back at every peek, so the queue would never read as empty.
 bool PeekMessage(Message& out) {
     MSG msg{};
-    const BOOL got = ::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE);
-    ThrowHeldError();  // sent messages were delivered inside the peek
-    if (!got) return false;
+    for (;;) {
+        const BOOL got = ::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE);
+        ThrowHeldError();  // sent messages were delivered inside the peek
+        if (!got) return false;
+        if (msg.message != WM_PAINT) break;
+        ::DispatchMessageA(&msg);
+        if (msg.hwnd) ::ValidateRect(msg.hwnd, nullptr);
+        ThrowHeldError();
+    }
     lastPeeked = msg;
     out.window = msg.hwnd;
     out.message = msg.message;

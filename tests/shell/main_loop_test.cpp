@@ -91,8 +91,10 @@ TEST_F(ShellTest, SizeStepsHaveNoLimitAndResizeTheWindow) {
     EXPECT_EQ(ReadSettingText("WINSIZE", "HEIGHT", "?"), "201");
     int x, y, w, h;
     ClientGeometry(x, y, w, h);
-    EXPECT_EQ(w, 301);
-    EXPECT_EQ(h, 201);
+    // The stored size is the outer size: the client area is what the frame and caption leave of it.
+    const int frame = plat::GetSystemMetrics(plat::SM_CXFRAME);
+    EXPECT_EQ(w, 301 - 2 * frame);
+    EXPECT_EQ(h, 201 - 2 * frame - plat::GetSystemMetrics(plat::SM_CYCAPTION));
     keyDown[kUp] = true;
     RunIdleTurn("t");
     EXPECT_EQ(ReadSettingText("WINSIZE", "HEIGHT", "?"), "200");
