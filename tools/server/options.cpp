@@ -65,7 +65,10 @@ const char* ServerUsage() {
            "Closed at once: a request that is not three runs of digits joined by \",\" (blanks, signs,\n"
            "letters, missing or extra fields), or more than 64 bytes without a zero byte, or a client that\n"
            "holds back more unsent replies than the output limit.\n"
-           "Output: a first line \"listening on ADDRESS:PORT\", then one line per client connecting and leaving.\n";
+           "\n"
+           "Output: a first line \"listening on ADDRESS:PORT\", then \"client ADDRESS:PORT connected (N open)\"\n"
+           "and \"client ADDRESS:PORT left: REASON (N open)\", the reason one of: closed by peer, connection lost,\n"
+           "request not understood, request too long, not reading its replies, server stopping.\n";
 }
 
 bool ParseServerOptions(int argc, char** argv, ServerOptions& options, std::string& error) {
