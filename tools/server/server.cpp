@@ -188,10 +188,10 @@ int RunServer(const ServerOptions& serverOptions) {
 
     int status = 0;
     const std::uint32_t start = plat::TickCount();
-    std::uint32_t lastCheck = start;
+    std::uint32_t lastCheck = start - kTurnMs;  // so the first turn checks too
     while (!plat::StopRequested()) {
         const std::uint32_t now = plat::TickCount();
-        if (now - lastCheck >= static_cast<std::uint32_t>(kTurnMs) || now == start) {
+        if (now - lastCheck >= static_cast<std::uint32_t>(kTurnMs)) {
             lastCheck = now;
             if (TimeToEnd(start)) break;
         }
