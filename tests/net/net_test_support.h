@@ -84,14 +84,14 @@ inline void ResetAndClose(int fd) {
     close(fd);
 }
 
-// Listens on 127.0.0.1 at a free port; accepts one connection and runs the session on it in a
-// thread. The connection is closed after the session unless the session closed it itself and set
+// Listens on 127.0.0.1 at a free port; accepts one connection (or `connections`, one after the
+// other) and runs the session on each in a thread. The connection is closed after the session unless the session closed it itself and set
 // its fd to -1. The destructor waits for the session.
 class LoopbackServer {
 public:
     using Session = std::function<void(int& fd)>;
 
-    explicit LoopbackServer(Session session, int receiveBufferBytes = 0) {
+    explicit LoopbackServer(Session session, int receiveBufferBytes = 0, int connections = 1) {
         listenFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         const int yes = 1;
         setsockopt(listenFd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
@@ -108,13 +108,15 @@ public:
         getsockname(listenFd, reinterpret_cast<sockaddr*>(&address), &length);
         port = ntohs(address.sin_port);
         listen(listenFd, 4);
-        worker = std::thread([this, session = std::move(session)] {
-            if (!WaitFd(listenFd, POLLIN, kBoundMs)) return;
-            int fd = accept(listenFd, nullptr, nullptr);
-            if (fd < 0) return;
-            accepted = true;
-            session(fd);
-            if (fd >= 0) close(fd);
+        worker = std::thread([this, connections, session = std::move(session)] {
+            for (int i = 0; i < connections; ++i) {
+                if (!WaitFd(listenFd, POLLIN, kBoundMs)) return;
+                int fd = accept(listenFd, nullptr, nullptr);
+                if (fd < 0) return;
+                accepted = true;
+                session(fd);
+                if (fd >= 0) close(fd);
+            }
         });
     }
 

@@ -43,6 +43,7 @@ const char* ServerUsage() {
            "Network:\n"
            "  --listen ADDRESS     numeric IPv4 address to listen on (default 127.0.0.1; 0.0.0.0 for the LAN)\n"
            "  --port N             TCP port (default 8765; 0 picks a free one)\n"
+           "  --log-requests       print each request as it arrives: \"request A:P offset,size,kind\"\n"
            "  --max-clients N      connections served at once (default 500); more are closed on arrival\n"
            "  --output-limit BYTES unsent replies a client may hold back before it is dropped (default 65536)\n"
            "\n"
@@ -114,6 +115,8 @@ bool ParseServerOptions(int argc, char** argv, ServerOptions& options, std::stri
             if (!needValue(ParseNonNegative(value, 1e9, options.lifetimeSeconds))) return false;
         } else if (arg == "--exit-with-parent") {
             options.exitWithParent = true;
+        } else if (arg == "--log-requests") {
+            options.logRequests = true;
         } else {
             error = "unknown argument: " + arg;
             return false;

@@ -19,6 +19,7 @@ struct ServerOptions {
     std::uint32_t maxClients = 500;
     std::uint32_t outputLimit = 65536;  // bytes of unsent replies a client may hold back before it is dropped
     bool exitWithParent = false;
+    bool logRequests = false;  // one output line per request, for tests and trouble-shooting
     bool help = false;
 };
 

@@ -50,6 +50,9 @@ void Leave(Client& client, const char* reason) {
 }
 
 void AddRequest(std::size_t index, const char* text, std::size_t length) {
+    if (options.logRequests) {
+        std::printf("request %s %.*s\n", clients[index].peer.c_str(), static_cast<int>(length), text);
+    }
     VariableRequest request{};
     const RequestStatus status = ParseRequest(text, length, request);
     if (status == RequestStatus::Malformed) {
