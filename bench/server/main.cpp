@@ -12,6 +12,7 @@
 #include "platform/clock.h"
 #include "platform/eventloop.h"
 #include "platform/process.h"
+#include "tools/server/launch.h"
 #include "tools/server/probe.h"
 
 namespace {
@@ -34,27 +35,6 @@ Target PanelTarget() {
 }
 
 Target PingTarget() { return Target{"redis-server PING", {"PING\r\n"}, '\n'}; }
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::string TempPath(const char* what) {
-    return (std::filesystem::temp_directory_path() /
-            (std::string("kovex-bench-") + what + "-" + std::to_string(plat::CurrentProcessId()) + ".log"))
-        .string();
-}
-
-// Starts a program with its output in a file; the shell becomes the program, keeping the process id.
-plat::ChildProcess StartLogged(std::vector<std::string> args, const std::string& logPath) {
-    plat::SetEnvironmentVariable("LOGFILE", logPath.c_str());
-    std::vector<std::string> argv{"/bin/sh", "-c", "exec \"$0\" \"$@\" >\"$LOGFILE\" 2>&1"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return plat::StartChildProcess(argv);
-}
 
 // Each client sends a request, waits for its reply and sends the next, for durationMs; all clients run
 // from one poll loop here, as the server serves them from one. Returns replies per second.
@@ -140,23 +120,9 @@ std::uint16_t FreePort() {
     return port;
 }
 
-std::uint16_t StartServer(plat::ChildProcess& child, const std::string& log) {
-    child = StartLogged({KOVEX_BIN_DIR "/kovex-server", "--port", "0", "--exit-with-parent", "--lifetime", "120"}, log);
-    const std::uint32_t start = plat::TickCount();
-    const std::string marker = "listening on 127.0.0.1:";
-    while (child && plat::TickCount() - start < 10000 && plat::ChildProcessRunning(child)) {
-        const std::string text = ReadFile(log);
-        const std::size_t end = text.find('\n');
-        if (text.rfind(marker, 0) == 0 && end != std::string::npos)
-            return static_cast<std::uint16_t>(std::atoi(text.c_str() + marker.size()));
-        plat::SleepMs(5);
-    }
-    return 0;
-}
-
 // redis-benchmark's own figure for PING, as a cross-check of the loop above (-1 when unavailable).
 double RedisBenchmark(std::uint16_t port, int clients, int requests) {
-    const std::string log = TempPath("redis-benchmark");
+    const std::string log = TempLogPath("redis-benchmark");
     const plat::ChildProcess child =
         StartLogged({"/usr/bin/redis-benchmark", "-h", "127.0.0.1", "-p", std::to_string(port), "-t", "ping", "-c",
                      std::to_string(clients), "-n", std::to_string(requests), "-q"},
@@ -165,7 +131,7 @@ double RedisBenchmark(std::uint16_t port, int clients, int requests) {
     const std::uint32_t start = plat::TickCount();
     while (plat::ChildProcessRunning(child) && plat::TickCount() - start < 30000) plat::SleepMs(10);
     const int status = plat::StopChildProcess(child, 100);
-    std::string text = ReadFile(log);
+    std::string text = ReadWholeTextFile(log);
     std::filesystem::remove(log);
     // Its -q output redraws a progress line with carriage returns; the last "PING_INLINE: N requests
     // per second" line is the result.
@@ -192,15 +158,15 @@ int main(int argc, char** argv) {
     if (!(seconds > 0.0) || seconds > 60.0) seconds = 1.0;
     const std::uint32_t durationMs = static_cast<std::uint32_t>(seconds * 1000.0);
 
-    const std::string serverLog = TempPath("server");
+    const std::string serverLog = TempLogPath("server");
     plat::ChildProcess server = 0;
-    const std::uint16_t serverPort = StartServer(server, serverLog);
+    const std::uint16_t serverPort = StartServerOnFreePort(KOVEX_BIN_DIR "/kovex-server", {}, server, serverLog);
     if (!serverPort) {
-        std::fprintf(stderr, "kovex-server did not start:\n%s", ReadFile(serverLog).c_str());
+        std::fprintf(stderr, "kovex-server did not start:\n%s", ReadWholeTextFile(serverLog).c_str());
         return 1;
     }
 
-    const std::string redisLog = TempPath("redis");
+    const std::string redisLog = TempLogPath("redis");
     const std::uint16_t redisPort = FreePort();
     const bool haveRedis = std::filesystem::exists("/usr/bin/redis-server");
     plat::ChildProcess redis = 0;
@@ -214,7 +180,7 @@ int main(int argc, char** argv) {
              "/usr/bin/redis-server", "--port", std::to_string(redisPort), "--bind", "127.0.0.1", "--save", "",
              "--appendonly", "no", "--daemonize", "no"});
         if (!redis || !WaitForPort(redisPort, 10000)) {
-            std::fprintf(stderr, "redis-server did not start:\n%s", ReadFile(redisLog).c_str());
+            std::fprintf(stderr, "redis-server did not start:\n%s", ReadWholeTextFile(redisLog).c_str());
             if (redis) plat::KillChildProcess(redis);
             redis = 0;
         }
