@@ -123,6 +123,15 @@ TEST_F(NetworkRoadTest, ServerDownAtStartEndsWithInitializationFailed) {
     EXPECT_EQ(mainWindow, nullptr);
 }
 
+TEST_F(NetworkRoadTest, UnreachableServerSetsTheNotConnectedTitle) {
+    StartWindow(kTitleFsuipc);
+    useLan = true;
+    serverAddress = "127.0.0.1";
+    serverPort = nettest::ClosedPort();
+    EXPECT_EQ(InitScene(), 3);
+    EXPECT_EQ(plat::GetWindowTitle(mainWindow), kTitleNotConnected);
+}
+
 TEST_F(NetworkRoadTest, ServerLostMidFrameEndsTheProgramWithItsMessage) {
     RecordingServer server(1, 6);  // the start-up read, then two requests of the first frame
     UseServer(server.Port());
