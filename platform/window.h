@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace plat {
 
@@ -72,6 +73,7 @@ WindowHandle CreateWindowExA(std::uint32_t exStyle, const char* className, const
                              std::uint32_t style, int x, int y, int width, int height);
 bool DestroyWindow(WindowHandle window);
 void SetWindowTitle(WindowHandle window, const char* title);
+std::string GetWindowTitle(WindowHandle window);
 // Shows the window normally, brings it to the foreground and gives it the keyboard focus.
 void ShowAndFocus(WindowHandle window);
 

@@ -95,8 +95,8 @@ bool DrawPanelFsuipc() {
 }
 
 bool DrawPanelNetwork() {
-    // The network read step arrives with the network client; until then the sample stays zero.
     FlightSample sample{};
+    ReadFlightSampleNetwork(sample);
     DrawPanelFromSample(sample, true);
     return true;
 }

@@ -5,6 +5,7 @@
 
 #include <exception>
 
+#include "net/VqTcpIpcUdp_0.h"
 #include "platform/clock.h"
 #include "platform/msgbox.h"
 #include "platform/fpu.h"
@@ -14,6 +15,7 @@
 #include "shell/glwindow.h"
 #include "shell/settings.h"
 #include "shell/shellstate.h"
+#include "simlink/panelvariables.h"
 
 const char* const kTitleNetwork = "Kelvo Oil - Fuel Flow Panel v1.2 - Freeware [NETWORK]";
 const char* const kTitleFsuipc = "Kelvo Oil - Fuel Flow v1.2 - Freeware [FSUIPC]";
@@ -83,9 +85,16 @@ bool RecreateWithSize(int width, int height, const std::string& title) {
 
 int InitScene() {
     if (useLan) {
-        // The network client is not part of this build yet: the server counts as unreachable.
-        plat::SetWindowTitle(mainWindow, kTitleNotConnected);
-        return 3;
+        tcpClient.reset();  // a client left from an earlier window goes before the new one
+        tcpClient = std::make_unique<TVqTcpBlockClient>();
+        tcpClient->SetServerPort(serverPort);
+        tcpClient->SetServerAddress(serverAddress);
+        tcpClient->Connect();
+        if (!tcpClient->Connected()) {
+            plat::SetWindowTitle(mainWindow, kTitleNotConnected);
+            return 3;
+        }
+        ReadStartupTanksNetwork();
     }
     const int loaded = LoadTextures();
     if (loaded != 0) return loaded;

@@ -3,6 +3,7 @@
 
 #include "platform/gl.h"
 
+#include "net/VqTcpIpcUdp_0.h"
 #include "platform/msgbox.h"
 #include "shell/KOVEXFuel.h"
 #include "shell/errors.h"
@@ -117,6 +118,7 @@ void DestroyPanelWindow() {
     if (!plat::UnregisterWindowClass("OpenGL")) {
         plat::MessageBox("Could Not Unregister Class.", "SHUTDOWN ERROR", plat::MessageIcon::Information);
     }
+    if (useLan && tcpClient && tcpClient->Connected()) tcpClient.reset();
 }
 
 void ResizeViewport(int width, int height) {

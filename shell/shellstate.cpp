@@ -1,6 +1,8 @@
 // Storage and initial values of the shell state.
 #include "shell/shellstate.h"
 
+#include "net/VqTcpIpcUdp_0.h"
+
 bool keyDown[256] = {};
 bool windowActive = true;
 bool recreatingWindow = false;
@@ -18,3 +20,4 @@ std::int32_t windowX = 0;
 std::int32_t windowY = 0;
 std::int32_t windowWidth = 400;
 std::int32_t windowHeight = 400;
+std::unique_ptr<TVqTcpBlockClient> tcpClient;

@@ -2,7 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+
+class TVqTcpBlockClient;
 
 extern bool keyDown[256];
 extern bool windowActive;
@@ -21,3 +24,5 @@ extern std::int32_t windowX;
 extern std::int32_t windowY;
 extern std::int32_t windowWidth;
 extern std::int32_t windowHeight;
+// The connection to the network server; made by every window creation on the network road.
+extern std::unique_ptr<TVqTcpBlockClient> tcpClient;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "net/remotevariables.h"
 #include "platform/clock.h"
 #include "simlink/FPCuser.h"
 #include "simlink/conversions.h"
@@ -69,6 +70,25 @@ void ReadFlightSampleFsuipc(FlightSample& sample) {
         SimLinkQueueRead(kFrameVariables[row].offset, kFrameVariables[row].bytes, FieldOf(sample, row), result);
     SimLinkProcess(result);
     plat::SleepMs(1);
+}
+
+void ReadStartupTanksNetwork() {
+    std::int32_t values[4] = {0, 0, 0, 0};
+    for (int i = 0; i < 4; ++i) {
+        const PanelVariable& v = kStartupVariables[i];
+        values[i] = static_cast<std::int32_t>(
+            static_cast<std::uint32_t>(RoundHalfEven(RequestRemoteVariable(v.offset, v.sizeText, v.kindText))));
+    }
+    mainTankLeftContents = TankContents(values[0], values[2]);
+    mainTankRightContents = TankContents(values[1], values[3]);
+}
+
+void ReadFlightSampleNetwork(FlightSample& sample) {
+    std::memset(&sample, 0, sizeof sample);
+    for (int row = 0; row < 10; ++row) {
+        const PanelVariable& v = kFrameVariables[row];
+        StoreNetworkNumber(sample, row, RequestRemoteVariable(v.offset, v.sizeText, v.kindText));
+    }
 }
 
 FuelFlowKg ApplySampleToPanel(const FlightSample& sample) {

@@ -53,6 +53,11 @@ std::int64_t TankContents(std::int32_t capacity, std::int32_t level);
 // processes them in one exchange (result ignored) and sleeps 1 ms.
 void ReadFlightSampleFsuipc(FlightSample& sample);
 
+// The same two reads on the network road: one request per variable, in table order, each waiting for
+// its reply; no sleep after them. Errors of a lost connection pass to the caller.
+void ReadStartupTanksNetwork();
+void ReadFlightSampleNetwork(FlightSample& sample);
+
 // Fuel flows of one sample in kilograms per hour.
 struct FuelFlowKg {
     double engine1;

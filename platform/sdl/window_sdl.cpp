@@ -258,6 +258,11 @@ void SetWindowTitle(WindowHandle handle, const char* title) {
     if (Window* w = FindWindow(handle)) SDL_SetWindowTitle(w->sdl, title);
 }
 
+std::string GetWindowTitle(WindowHandle handle) {
+    Window* w = FindWindow(handle);
+    return w ? SDL_GetWindowTitle(w->sdl) : "";
+}
+
 // Showing reports activation, size and position to the procedure at once, as the desktop does.
 void ShowAndFocus(WindowHandle handle) {
     Window* w = FindWindow(handle);

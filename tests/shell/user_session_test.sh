@@ -17,7 +17,9 @@ printf '[LAN]\r\nUSELAN=N\r\n[WINDOW]\r\nX=100\r\nY=50\r\n[WINSIZE]\r\nWIDTH=552
 
 fail() { echo "FAIL: $*"; exit 1; }
 # A key held as a person holds it: the program acts on keys that are down between frames.
-press() { xdotool keydown "$1"; sleep 0.15; xdotool keyup "$1"; sleep 0.1; }
+# Auto-repeat is off, so a long hold is still one press even on a slow, loaded machine.
+press() { xdotool keydown "$1"; sleep 0.5; xdotool keyup "$1"; sleep 0.2; }
+xset r off
 
 SDL_VIDEODRIVER=x11 "$program" &
 pid=$!

@@ -1,0 +1,67 @@
+// Remote variable requests: "offset,size,kind" out, one number text back.
+#include "net/remotevariables.h"
+
+#include <charconv>
+#include <cmath>
+
+#include "net/VqTcpIpcUdp_0.h"
+#include "platform/locale.h"
+#include "shell/errors.h"
+#include "shell/shellstate.h"
+
+namespace {
+
+bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+[[noreturn]] void NotAFloat(const std::string& text) {
+    throw KovexError(FormatText("'%s' is not a valid floating point value", text.c_str()));
+}
+
+}  // namespace
+
+double TextToFloat(const std::string& text, char decimalSeparator) {
+    std::size_t pos = 0;
+    const std::size_t end = text.size();
+    while (pos < end && IsBlank(text[pos])) ++pos;
+    std::string number;  // the same number in the form from_chars reads
+    if (pos < end && (text[pos] == '+' || text[pos] == '-')) {
+        if (text[pos] == '-') number += '-';
+        ++pos;
+    }
+    bool digits = false;
+    while (pos < end && IsDigit(text[pos])) {
+        number += text[pos++];
+        digits = true;
+    }
+    if (pos < end && text[pos] == decimalSeparator) {
+        number += '.';
+        ++pos;
+        while (pos < end && IsDigit(text[pos])) {
+            number += text[pos++];
+            digits = true;
+        }
+    }
+    if (!digits) NotAFloat(text);
+    if (pos < end && (text[pos] == 'e' || text[pos] == 'E')) {
+        number += 'e';
+        ++pos;
+        if (pos < end && (text[pos] == '+' || text[pos] == '-')) number += text[pos++];
+        if (pos == end || !IsDigit(text[pos])) NotAFloat(text);
+        while (pos < end && IsDigit(text[pos])) number += text[pos++];
+    }
+    while (pos < end && IsBlank(text[pos])) ++pos;
+    if (pos != end) NotAFloat(text);
+
+    double value = 0.0;
+    const auto result = std::from_chars(number.data(), number.data() + number.size(), value);
+    // Out of range, or not finite: no usable value.
+    if (result.ec != std::errc() || !std::isfinite(value)) return 0.0;
+    return value;
+}
+
+double RequestRemoteVariable(std::uint32_t offset, const std::string& size, const std::string& kind) {
+    if (!tcpClient || !tcpClient->Connected()) return 0.0;
+    tcpClient->SendRequest(std::to_string(offset) + "," + size + "," + kind);
+    return TextToFloat(tcpClient->ReceiveReply(), plat::DecimalSeparator());
+}

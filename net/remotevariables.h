@@ -1,0 +1,14 @@
+// Simulator variables fetched from the network server, one request and one reply each.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// The value at an FSUIPC offset as the server reads it; 0 while the client is not connected.
+// Raises "No connection established" when the connection is lost while waiting, and
+// "'%s' is not a valid floating point value" for a reply that is not a number.
+double RequestRemoteVariable(std::uint32_t offset, const std::string& size, const std::string& kind);
+
+// A number text with optional blanks, sign, one decimal separator and exponent, as the user's
+// regional settings write it. A number too large for a double reads as 0.
+double TextToFloat(const std::string& text, char decimalSeparator);

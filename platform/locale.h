@@ -1,0 +1,10 @@
+// The user's regional number settings.
+#pragma once
+
+namespace plat {
+
+// The decimal separator of the user's regional settings (on POSIX the LC_NUMERIC locale of the
+// environment); the program reads it and never changes it.
+char DecimalSeparator();
+
+}  // namespace plat

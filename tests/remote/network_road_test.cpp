@@ -1,0 +1,148 @@
+// The panel on the network road, in process: a recording server of the test's own answers every
+// request, and the order of requests, the values drawn and the connection's life are checked.
+#include <mutex>
+#include <vector>
+
+#include "net/VqTcpIpcUdp_0.h"
+#include "render/panelframe.h"
+#include "shell/KOVEXFuel.h"
+#include "simlink/conversions.h"
+#include "simlink/panelvariables.h"
+#include "tests/net/net_test_support.h"
+#include "tests/shell/shell_fixture.h"
+
+namespace {
+
+// Answers "offset,size,kind" with a value per offset and records every request and connection.
+class RecordingServer {
+public:
+    explicit RecordingServer(int connections, int answersBeforeClose = -1)
+        : server_([this, answersBeforeClose](int& fd) { Serve(fd, answersBeforeClose); }, 0, connections) {}
+
+    std::string Port() const { return server_.Port(); }
+    void Join() { server_.Join(); }
+    std::vector<std::string> Requests() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return requests_;
+    }
+    int Connections() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return connections_;
+    }
+
+private:
+    static std::string ValueFor(const std::string& request) {
+        const std::string offset = request.substr(0, request.find(','));
+        if (offset == "2328") return "1000.5";  // engine 1 fuel flow, pounds per hour
+        if (offset == "2348") return "1";       // engine 1 combustion
+        if (offset == "2234") return "16384";   // engine 1 oil pressure
+        return "0";
+    }
+    void Serve(int fd, int answersBeforeClose) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ++connections_;
+        }
+        std::string request;
+        for (int answered = 0; answersBeforeClose < 0 || answered < answersBeforeClose; ++answered) {
+            if (!nettest::ReadRequest(fd, request)) return;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                requests_.push_back(request);
+            }
+            nettest::WriteAll(fd, ValueFor(request) + std::string(1, '\0'));
+        }
+    }
+
+    std::mutex mutex_;
+    std::vector<std::string> requests_;
+    int connections_ = 0;
+    nettest::LoopbackServer server_;
+};
+
+const std::vector<std::string> kStartup = {"2944,4,1", "2968,4,1", "2940,4,1", "2964,4,1"};
+const std::vector<std::string> kFrame = {"2328,8,2", "2480,8,2", "2232,2,4", "2384,2,4", "2234,2,6",
+                                         "2386,2,6", "2196,2,6", "2348,2,6", "612,2,4",  "13157,1,3"};
+
+class NetworkRoadTest : public ShellTest {
+protected:
+    void UseServer(const std::string& port) {
+        WriteSettings("[LAN]\r\nUSELAN=Y\r\nKOVEXSERVER=127.0.0.1\r\nKOVEXPORT=" + port + "\r\n");
+    }
+    void TearDown() override {
+        ShellTest::TearDown();
+        tcpClient.reset();
+        useLan = false;
+    }
+};
+
+}  // namespace
+
+// Catches requests out of table order, a start-up read that is skipped, or values not reaching the needles.
+TEST_F(NetworkRoadTest, StartupReadComesFirstThenTenRequestsPerFrame) {
+    RecordingServer server(1);
+    UseServer(server.Port());
+    StartWindow(kTitleNetwork);
+    ASSERT_TRUE(useLan);
+    ASSERT_TRUE(tcpClient && tcpClient->Connected());
+    EXPECT_EQ(RunIdleTurn(kTitleNetwork), TurnResult::Continue);
+    EXPECT_EQ(RunIdleTurn(kTitleNetwork), TurnResult::Continue);
+    EXPECT_EQ(panelValues.fuelFlowAngle1, FuelFlowAngle(FuelFlowKgPerHour(1000.5)));
+    EXPECT_NEAR(panelValues.oilPressAngle1, 320.4326, 1e-3);
+    DestroyPanelWindow();
+    server.Join();
+    std::vector<std::string> expected = kStartup;
+    for (int frame = 0; frame < 2; ++frame) expected.insert(expected.end(), kFrame.begin(), kFrame.end());
+    EXPECT_EQ(server.Requests(), expected);
+    EXPECT_EQ(tcpClient, nullptr) << "a connected client goes with its window";
+}
+
+// Catches a re-creation that reuses or leaks the old connection.
+TEST_F(NetworkRoadTest, EveryRecreationConnectsAgainAndReadsTheTanks) {
+    RecordingServer server(2);
+    UseServer(server.Port());
+    StartWindow(kTitleNetwork);
+    positionMode = true;
+    keyDown[39] = true;  // Right: one step, one re-creation
+    RunIdleTurn(kTitleNetwork);
+    DestroyPanelWindow();
+    server.Join();
+    EXPECT_EQ(server.Connections(), 2);
+    std::vector<std::string> expected = kStartup;
+    expected.insert(expected.end(), kStartup.begin(), kStartup.end());
+    expected.insert(expected.end(), kFrame.begin(), kFrame.end());
+    EXPECT_EQ(server.Requests(), expected);
+}
+
+// Catches a silent start without a server, and a lost server shown as stopped engines.
+TEST_F(NetworkRoadTest, ServerDownAtStartEndsWithInitializationFailed) {
+    UseServer(nettest::ClosedPort());
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(ProgramEntry(), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error: initialization failed.\n");
+    EXPECT_EQ(mainWindow, nullptr);
+}
+
+TEST_F(NetworkRoadTest, UnreachableServerSetsTheNotConnectedTitle) {
+    StartWindow(kTitleFsuipc);
+    useLan = true;
+    serverAddress = "127.0.0.1";
+    serverPort = nettest::ClosedPort();
+    EXPECT_EQ(InitScene(), 3);
+    EXPECT_EQ(plat::GetWindowTitle(mainWindow), kTitleNotConnected);
+}
+
+TEST_F(NetworkRoadTest, ServerLostMidFrameEndsTheProgramWithItsMessage) {
+    RecordingServer server(1, 6);  // the start-up read, then two requests of the first frame
+    UseServer(server.Port());
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(ProgramEntry(), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "KOVEXFuel: No connection established\n");
+}
+
+TEST_F(NetworkRoadTest, UnusablePortEndsTheProgramWithItsMessage) {
+    WriteSettings("[LAN]\r\nUSELAN=Y\r\nKOVEXSERVER=127.0.0.1\r\nKOVEXPORT=70000\r\n");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(ProgramEntry(), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "KOVEXFuel: Invalid port: 70000\n");
+}

@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# The real panel against the real server: the start-up read comes first, then ten requests per
+# frame in table order; Esc ends the panel and the server sees it leave. Then the server is gone
+# and the panel ends with "initialization failed.".
+# Usage: panel_server_test.sh <bin folder> <assets folder>   (run under xvfb-run)
+set -u
+bin=$1
+assets=$2
+work=$(mktemp -d)
+trap 'kill "$panel" "$server" 2>/dev/null; rm -rf "$work"' EXIT
+cd "$work"
+cp "$assets"/* .
+fail() { echo "FAIL: $*"; exit 1; }
+
+"$bin/kovex-server" --port 0 --time-scale 0 --start-at 300 --log-requests --lifetime 60 > server.log 2>&1 &
+server=$!
+for _ in $(seq 50); do grep -q '^listening on' server.log && break; sleep 0.1; done
+port=$(sed -n 's/^listening on .*:\([0-9]*\)$/\1/p' server.log)
+[ -n "$port" ] || fail "the server did not start: $(cat server.log)"
+printf '[LAN]\r\nUSELAN=Y\r\nKOVEXSERVER=127.0.0.1\r\nKOVEXPORT=%s\r\n[WINSIZE]\r\nWIDTH=552\r\nHEIGHT=200\r\n' "$port" > KOVEXFuel.INI
+
+SDL_VIDEODRIVER=x11 "$bin/KOVEXFuel" &
+panel=$!
+window=$(timeout 20 xdotool search --sync --name "Kelvo Oil - Fuel Flow Panel v1.2 - Freeware \[NETWORK\]" | head -n 1)
+[ -n "$window" ] || fail "no window with the network title"
+for _ in $(seq 100); do [ "$(grep -c '^request' server.log)" -ge 44 ] && break; sleep 0.1; done
+xset r off
+xdotool mousemove --window "$window" 20 20
+xdotool keydown Escape; sleep 0.5; xdotool keyup Escape
+for _ in $(seq 100); do kill -0 "$panel" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$panel" 2>/dev/null && fail "Esc did not end the panel"
+wait "$panel" || fail "the panel's exit code was not 0"
+for _ in $(seq 50); do grep -q 'left: closed by peer' server.log && break; sleep 0.1; done
+grep -q 'left: closed by peer' server.log || fail "the server did not see the panel leave"
+
+expected="2944,4,1 2968,4,1 2940,4,1 2964,4,1"
+frame="2328,8,2 2480,8,2 2232,2,4 2384,2,4 2234,2,6 2386,2,6 2196,2,6 2348,2,6 612,2,4 13157,1,3"
+requests=$(sed -n 's/^request [^ ]* //p' server.log)
+count=$(echo "$requests" | wc -l)
+[ $(( (count - 4) % 10 )) -eq 0 ] || fail "$count requests: not the start-up read plus whole frames"
+for _ in $(seq $(( (count - 4) / 10 ))); do expected="$expected $frame"; done
+[ "$(echo $requests)" = "$expected" ] || fail "requests out of order: $(echo $requests | head -c 400)"
+
+kill "$server"; wait "$server"
+SDL_VIDEODRIVER=offscreen "$bin/KOVEXFuel" 2> panel.err
+code=$?
+[ "$code" -eq 0 ] || fail "exit code $code with the server gone"
+grep -qx 'Error: initialization failed.' panel.err || fail "no initialization message: $(cat panel.err)"
+echo "1 passed, 0 failed"

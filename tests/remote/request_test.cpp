@@ -1,0 +1,118 @@
+// Remote variable requests against loopback servers of the test's own, and the reply's number form.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "net/VqTcpIpcUdp_0.h"
+#include "net/remotevariables.h"
+#include "platform/locale.h"
+#include "shell/errors.h"
+#include "shell/shellstate.h"
+#include "tests/net/net_test_support.h"
+
+namespace {
+
+std::string ErrorOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const KovexError& e) {
+        return e.what();
+    }
+    return "";
+}
+
+void ConnectTo(const std::string& port) {
+    tcpClient = std::make_unique<TVqTcpBlockClient>();
+    tcpClient->SetServerPort(port);
+    tcpClient->SetServerAddress("127.0.0.1");
+    ASSERT_TRUE(tcpClient->Connect());
+}
+
+}  // namespace
+
+// Catches numbers the panel would misread, and garbage taken for a number.
+TEST(ReplyNumber, AcceptsTheRegionalFormAndRejectsTheRest) {
+    EXPECT_EQ(TextToFloat("12", '.'), 12.0);
+    EXPECT_EQ(TextToFloat("  -12.5  ", '.'), -12.5);
+    EXPECT_EQ(TextToFloat("+7", '.'), 7.0);
+    EXPECT_EQ(TextToFloat(".5", '.'), 0.5);
+    EXPECT_EQ(TextToFloat("5.", '.'), 5.0);
+    EXPECT_EQ(TextToFloat("4.5E-2", '.'), 0.045);
+    EXPECT_EQ(TextToFloat("1e3", '.'), 1000.0);
+    EXPECT_EQ(TextToFloat("12,5", ','), 12.5);
+    EXPECT_EQ(TextToFloat("0.1", '.'), 0.1) << "the shortest text of a double reads back exact";
+    EXPECT_EQ(TextToFloat("1e999", '.'), 0.0) << "no usable value beyond a double's range";
+    for (const char* bad : {"", "   ", "12abc", "12.5", "--1", "e5", "1e", "1e+", "1.2.3", "0x10", "nan", "inf"}) {
+        EXPECT_EQ(ErrorOf([&] { TextToFloat(bad, ','); }),
+                  std::string("'") + bad + "' is not a valid floating point value")
+            << "accepted: " << bad;
+    }
+}
+
+// Catches requests sent while not connected or with the wrong bytes, and replies misread.
+TEST(RemoteRequest, NotConnectedYieldsZeroWithoutTraffic) {
+    tcpClient.reset();
+    EXPECT_EQ(RequestRemoteVariable(0x3365, "1", "3"), 0.0);
+    tcpClient = std::make_unique<TVqTcpBlockClient>();
+    EXPECT_EQ(RequestRemoteVariable(0x3365, "1", "3"), 0.0);
+    tcpClient.reset();
+}
+
+TEST(RemoteRequest, SendsOffsetSizeKindAndReadsTheReply) {
+    if (plat::DecimalSeparator() != '.') GTEST_SKIP() << "the reply below is written with a full stop";
+    std::string first, second;
+    nettest::LoopbackServer server([&](int& fd) {
+        if (!nettest::ReadRequest(fd, first)) return;
+        nettest::WriteAll(fd, std::string("12\0", 3));
+        if (!nettest::ReadRequest(fd, second)) return;
+        nettest::WriteAll(fd, " 2944.25 ");  // no zero byte: the quiet time ends the reply
+        nettest::PeerClosed(fd);
+    });
+    ConnectTo(server.Port());
+    EXPECT_EQ(RequestRemoteVariable(0x3365, "1", "3"), 12.0);
+    EXPECT_EQ(RequestRemoteVariable(0x0B80, "4", "1"), 2944.25);
+    tcpClient.reset();
+    server.Join();
+    EXPECT_EQ(first, "13157,1,3");
+    EXPECT_EQ(second, "2944,4,1");
+}
+
+TEST(RemoteRequest, LettersAfterTheNumberNameTheWholeReply) {
+    nettest::LoopbackServer server([](int& fd) {
+        std::string request;
+        if (nettest::ReadRequest(fd, request)) nettest::WriteAll(fd, std::string("42 knots\0", 9));
+    });
+    ConnectTo(server.Port());
+    EXPECT_EQ(ErrorOf([] { RequestRemoteVariable(0x0918, "8", "2"); }), "'42 knots' is not a valid floating point value");
+    tcpClient.reset();
+}
+
+// Catches a lost server read as zero needles instead of ending with its message.
+TEST(RemoteRequest, ServerClosingWhileWaitingIsALostConnection) {
+    nettest::LoopbackServer server([](int& fd) {
+        std::string request;
+        nettest::ReadRequest(fd, request);
+    });
+    ConnectTo(server.Port());
+    EXPECT_EQ(ErrorOf([] { RequestRemoteVariable(0x0918, "8", "2"); }), "No connection established");
+    EXPECT_FALSE(tcpClient->Connected());
+    EXPECT_EQ(RequestRemoteVariable(0x0918, "8", "2"), 0.0) << "after the loss a request sends nothing";
+    tcpClient.reset();
+}
+
+// Catches a separator taken from anywhere but the user's LC_NUMERIC.
+TEST(DecimalSeparator, FollowsTheEnvironmentsNumericLocale) {
+    const auto dir = std::filesystem::temp_directory_path() / "kovex-locale-test";
+    std::filesystem::create_directories(dir);
+    const std::string command = "localedef -i de_DE -f UTF-8 " + (dir / "de_DE.UTF-8").string() + " >/dev/null 2>&1";
+    if (std::system(command.c_str()) != 0) GTEST_SKIP() << "localedef or the de_DE source is not available";
+    setenv("LOCPATH", dir.c_str(), 1);
+    setenv("LC_ALL", "de_DE.UTF-8", 1);
+    EXPECT_EQ(plat::DecimalSeparator(), ',');
+    setenv("LC_ALL", "C", 1);
+    EXPECT_EQ(plat::DecimalSeparator(), '.');
+    unsetenv("LC_ALL");
+    unsetenv("LOCPATH");
+    std::filesystem::remove_all(dir);
+}

@@ -1,0 +1,126 @@
+// Parsing of the server's command line; every bad argument is reported by name.
+#include "tools/server/options.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+namespace {
+
+bool ParseUnsigned(const char* text, std::uint32_t limit, std::uint32_t& value) {
+    if (!text || !*text || *text < '0' || *text > '9') return false;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long v = std::strtoull(text, &end, 10);
+    if (errno != 0 || *end != '\0' || v > limit) return false;
+    value = static_cast<std::uint32_t>(v);
+    return true;
+}
+
+bool ParseNonNegative(const char* text, double limit, double& value) {
+    if (!text || !*text) return false;
+    char* end = nullptr;
+    errno = 0;
+    const double v = std::strtod(text, &end);
+    if (errno != 0 || *end != '\0' || !std::isfinite(v) || v < 0.0 || v > limit) return false;
+    value = v;
+    return true;
+}
+
+}  // namespace
+
+const char* ServerUsage() {
+    return "usage: kovex-server [options]\n"
+           "Answers the panel's remote variable requests over TCP, many panels at once.\n"
+           "\n"
+           "Values:\n"
+           "  --simulate           from the built-in twin-engine flight model (default)\n"
+           "  --time-scale X       model seconds per real second, 0 to 1000 (default 1; 0 freezes the model)\n"
+           "  --start-at SECONDS   begin the scripted flight this far in (default 0)\n"
+           "  --fsuipc             from a flight simulator on this machine, through its FSUIPC interface;\n"
+           "                       while none answers, every value reads 0 and the link is retried each second\n"
+           "\n"
+           "Network:\n"
+           "  --listen ADDRESS     numeric IPv4 address to listen on (default 127.0.0.1; 0.0.0.0 for the LAN)\n"
+           "  --port N             TCP port (default 8765; 0 picks a free one)\n"
+           "  --log-requests       print each request as it arrives: \"request A:P offset,size,kind\"\n"
+           "  --max-clients N      connections served at once (default 500); more are closed on arrival\n"
+           "  --output-limit BYTES unsent replies a client may hold back before it is dropped (default 65536)\n"
+           "\n"
+           "Life:\n"
+           "  --lifetime SECONDS   end after this long (default: run until stopped)\n"
+           "  --exit-with-parent   end when standard input closes\n"
+           "  --help               show this text\n"
+           "Ctrl+C or SIGTERM ends the server cleanly with exit status 0.\n"
+           "\n"
+           "Protocol: a request is \"offset,size,kind\" in decimal followed by a zero byte, for example\n"
+           "\"2328,8,2\"; the reply is the value as a decimal number text followed by a zero byte. Kinds:\n"
+           "  1 signed 32-bit, 2 double, 3 unsigned 8-bit, 4 signed 16-bit, 5 unsigned 32-bit,\n"
+           "  6 unsigned 16-bit, 7 float (written as the double it widens to).\n"
+           "Integers are written without fraction; doubles in the shortest form that reads back exactly,\n"
+           "with a full stop before the fraction and possibly an exponent (1e+300); NaN and infinity as 0.\n"
+           "The kind alone decides how many bytes are read at the offset; the size only has to be 1 or more\n"
+           "and, like the kind's own width, fit inside the 64 KiB offset space.\n"
+           "Answered \"0\": a well-formed request with an unknown kind, size 0, or offset plus size (or\n"
+           "width) beyond 65536.\n"
+           "Closed at once: a request that is not three runs of digits joined by \",\" (blanks, signs,\n"
+           "letters, missing or extra fields), or more than 64 bytes without a zero byte, or a client that\n"
+           "holds back more unsent replies than the output limit.\n"
+           "\n"
+           "Output: a first line \"listening on ADDRESS:PORT\", then \"client ADDRESS:PORT connected (N open)\"\n"
+           "and \"client ADDRESS:PORT left: REASON (N open)\", the reason one of: closed by peer, connection lost,\n"
+           "request not understood, request too long, not reading its replies, server stopping.\n";
+}
+
+bool ParseServerOptions(int argc, char** argv, ServerOptions& options, std::string& error) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+        auto needValue = [&](bool ok) {
+            if (!value) {
+                error = "missing value after " + arg;
+                return false;
+            }
+            if (!ok) {
+                error = "bad value for " + arg + ": " + value;
+                return false;
+            }
+            ++i;
+            return true;
+        };
+        std::uint32_t number = 0;
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else if (arg == "--simulate") {
+            options.source = ServerSource::Simulate;
+        } else if (arg == "--fsuipc") {
+            options.source = ServerSource::Fsuipc;
+        } else if (arg == "--time-scale") {
+            if (!needValue(ParseNonNegative(value, 1000.0, options.timeScale))) return false;
+        } else if (arg == "--start-at") {
+            if (!needValue(ParseNonNegative(value, 1e6, options.startAtSeconds))) return false;
+        } else if (arg == "--listen") {
+            if (!needValue(value && *value)) return false;
+            options.listenAddress = value;
+        } else if (arg == "--port") {
+            if (!needValue(ParseUnsigned(value, 65535, number))) return false;
+            options.port = static_cast<std::uint16_t>(number);
+        } else if (arg == "--max-clients") {
+            if (!needValue(ParseUnsigned(value, 100000, number) && number > 0)) return false;
+            options.maxClients = number;
+        } else if (arg == "--output-limit") {
+            if (!needValue(ParseUnsigned(value, 1u << 30, number) && number >= 64)) return false;
+            options.outputLimit = number;
+        } else if (arg == "--lifetime") {
+            if (!needValue(ParseNonNegative(value, 1e9, options.lifetimeSeconds))) return false;
+        } else if (arg == "--exit-with-parent") {
+            options.exitWithParent = true;
+        } else if (arg == "--log-requests") {
+            options.logRequests = true;
+        } else {
+            error = "unknown argument: " + arg;
+            return false;
+        }
+    }
+    return true;
+}

@@ -1,0 +1,28 @@
+// Command line of the network server.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+enum class ServerSource {
+    Simulate,  // the twin-engine flight model inside the server
+    Fsuipc,    // a simulator on this machine, through the FSUIPC client
+};
+
+struct ServerOptions {
+    ServerSource source = ServerSource::Simulate;
+    std::string listenAddress = "127.0.0.1";
+    std::uint16_t port = 8765;      // 0: any free port
+    double timeScale = 1.0;         // model seconds per real second; 0 freezes the model
+    double startAtSeconds = 0.0;    // model time at start
+    double lifetimeSeconds = 0.0;   // 0: until stopped
+    std::uint32_t maxClients = 500;
+    std::uint32_t outputLimit = 65536;  // bytes of unsent replies a client may hold back before it is dropped
+    bool exitWithParent = false;
+    bool logRequests = false;  // one output line per request, for tests and trouble-shooting
+    bool help = false;
+};
+
+// Parses the arguments; on a bad one returns false with a message in error.
+bool ParseServerOptions(int argc, char** argv, ServerOptions& options, std::string& error);
+const char* ServerUsage();

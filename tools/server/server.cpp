@@ -1,0 +1,233 @@
+// The event loop: accepts, reads requests, answers them in order, drops clients that misbehave.
+#include "tools/server/server.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/eventloop.h"
+#include "platform/process.h"
+#include "tools/server/reply.h"
+#include "tools/server/request.h"
+#include "tools/server/valuesource.h"
+
+namespace {
+
+constexpr std::size_t kReadChunk = 4096;  // per client and turn, so one busy client cannot hog a turn
+constexpr std::size_t kAcceptsPerTurn = 64;
+constexpr int kTurnMs = 100;  // longest sleep, so the lifetime and the parent are watched
+constexpr std::uint32_t kAcceptPauseMs = 100;
+
+struct Client {
+    plat::NetSocket socket;
+    std::string peer;
+    std::string input;    // an unfinished request
+    std::string output;   // replies not yet sent, from sent on
+    std::size_t sent;
+    const char* leaving;  // why it is to be closed, or null
+};
+
+// One request of this turn, answered in arrival order once the values are fetched.
+struct Job {
+    std::size_t client;
+    RequestStatus status;
+    std::uint32_t kind;
+    std::size_t read;  // index into reads, for Valid jobs
+};
+
+ServerOptions options;
+plat::NetSocket listener = plat::kNoNetSocket;
+std::vector<Client> clients;
+std::vector<plat::NetPollItem> items;
+std::vector<Job> jobs;
+std::vector<PendingRead> reads;
+std::uint32_t acceptPausedAt = 0;
+bool acceptPaused = false;
+
+void Leave(Client& client, const char* reason) {
+    if (!client.leaving) client.leaving = reason;
+}
+
+void AddRequest(std::size_t index, const char* text, std::size_t length) {
+    if (options.logRequests) {
+        std::printf("request %s %.*s\n", clients[index].peer.c_str(), static_cast<int>(length), text);
+    }
+    VariableRequest request{};
+    const RequestStatus status = ParseRequest(text, length, request);
+    if (status == RequestStatus::Malformed) {
+        Leave(clients[index], "request not understood");
+        return;
+    }
+    Job job{index, status, request.kind, 0};
+    if (status == RequestStatus::Valid) {
+        job.read = reads.size();
+        reads.push_back(PendingRead{request.offset, KindWidth(request.kind), {}});
+    }
+    jobs.push_back(job);
+}
+
+// Splits the bytes at each zero byte into requests; keeps an unfinished one for the next read.
+void TakeBytes(std::size_t index, const char* data, std::size_t size) {
+    Client& client = clients[index];
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < size && !client.leaving; ++i) {
+        if (data[i] != '\0') continue;
+        if (client.input.empty()) {
+            AddRequest(index, data + start, i - start);
+        } else {
+            client.input.append(data + start, i - start);
+            AddRequest(index, client.input.data(), client.input.size());
+            client.input.clear();
+        }
+        start = i + 1;
+    }
+    if (client.leaving) return;
+    client.input.append(data + start, size - start);
+    if (client.input.size() > kMaxRequestLength) Leave(client, "request too long");
+}
+
+void ReadFrom(std::size_t index) {
+    char buffer[kReadChunk];
+    const long got = plat::NetRead(clients[index].socket, buffer, sizeof buffer);
+    if (got == plat::kNetClosed)
+        Leave(clients[index], "closed by peer");
+    else if (got > 0)
+        TakeBytes(index, buffer, static_cast<std::size_t>(got));
+}
+
+void Answer() {
+    FetchValues(reads.data(), reads.size());
+    for (const Job& job : jobs) {
+        Client& client = clients[job.client];
+        if (client.leaving) continue;
+        char text[kReplyTextCapacity];
+        std::size_t length = 1;
+        text[0] = '0';
+        if (job.status == RequestStatus::Valid) length = FormatVariable(job.kind, reads[job.read].bytes, text);
+        text[length++] = '\0';
+        client.output.append(text, length);
+    }
+    jobs.clear();
+    reads.clear();
+}
+
+void WriteTo(Client& client) {
+    while (!client.leaving && client.sent < client.output.size()) {
+        const long put =
+            plat::NetWrite(client.socket, client.output.data() + client.sent, client.output.size() - client.sent);
+        if (put == plat::kNetClosed) Leave(client, "connection lost");
+        if (put <= 0) break;
+        client.sent += static_cast<std::size_t>(put);
+    }
+    if (client.sent == client.output.size()) {
+        client.output.clear();
+        client.sent = 0;
+    } else if (client.sent >= 16384) {
+        client.output.erase(0, client.sent);
+        client.sent = 0;
+    }
+    if (client.output.size() - client.sent > options.outputLimit) Leave(client, "not reading its replies");
+}
+
+void CloseLeavers() {
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < clients.size(); ++i) {
+        if (clients[i].leaving) {
+            plat::NetClose(clients[i].socket);
+            std::printf("client %s left: %s (%zu open)\n", clients[i].peer.c_str(), clients[i].leaving,
+                        clients.size() - 1 - (i - kept));
+            continue;
+        }
+        if (kept != i) clients[kept] = std::move(clients[i]);
+        ++kept;
+    }
+    clients.resize(kept);
+}
+
+void AcceptAll() {
+    for (std::size_t n = 0; n < kAcceptsPerTurn; ++n) {
+        std::string peer, error;
+        const plat::NetSocket socket = plat::NetAccept(listener, peer, error);
+        if (socket == plat::kNoNetSocket) {
+            if (!error.empty()) {
+                // Out of descriptors, for instance: the listener stays ready, so wait instead of spinning.
+                std::printf("cannot accept: %s\n", error.c_str());
+                acceptPaused = true;
+                acceptPausedAt = plat::TickCount();
+            }
+            return;
+        }
+        if (clients.size() >= options.maxClients) {
+            plat::NetClose(socket);
+            std::printf("client %s refused: %zu clients already\n", peer.c_str(), clients.size());
+            continue;
+        }
+        clients.push_back(Client{socket, peer, {}, {}, 0, nullptr});
+        std::printf("client %s connected (%zu open)\n", peer.c_str(), clients.size());
+    }
+}
+
+bool TimeToEnd(std::uint32_t start) {
+    if (plat::StopRequested()) return true;
+    if (options.lifetimeSeconds > 0.0 && (plat::TickCount() - start) / 1000.0 >= options.lifetimeSeconds) return true;
+    return options.exitWithParent && plat::StandardInputClosed();
+}
+
+}  // namespace
+
+int RunServer(const ServerOptions& serverOptions) {
+    options = serverOptions;
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each line reaches a watching program at once
+    plat::InstallStopSignals();
+    std::string error;
+    listener = plat::NetListen(options.listenAddress, options.port, error);
+    if (listener == plat::kNoNetSocket) {
+        std::fprintf(stderr, "kovex-server: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("listening on %s\n", plat::NetLocalName(listener).c_str());
+    StartValueSource(options);
+
+    int status = 0;
+    const std::uint32_t start = plat::TickCount();
+    std::uint32_t lastCheck = start - kTurnMs;  // so the first turn checks too
+    while (!plat::StopRequested()) {
+        const std::uint32_t now = plat::TickCount();
+        if (now - lastCheck >= static_cast<std::uint32_t>(kTurnMs)) {
+            lastCheck = now;
+            if (TimeToEnd(start)) break;
+        }
+        if (acceptPaused && now - acceptPausedAt >= kAcceptPauseMs) acceptPaused = false;
+
+        items.clear();
+        items.push_back(plat::NetPollItem{listener, !acceptPaused, false, false, false});
+        for (const Client& c : clients)
+            items.push_back(plat::NetPollItem{c.socket, true, c.sent < c.output.size(), false, false});
+        const int ready = plat::NetPoll(items.data(), items.size(), kTurnMs);
+        if (ready < 0) {
+            std::fprintf(stderr, "kovex-server: waiting for sockets failed\n");
+            status = 1;
+            break;
+        }
+        if (ready == 0) continue;
+
+        RefreshValueSource();
+        // Clients accepted this turn are not in items yet; they are read from the next turn on.
+        const std::size_t polled = clients.size();
+        for (std::size_t i = 0; i < polled; ++i)
+            if (items[i + 1].readable) ReadFrom(i);
+        Answer();
+        for (std::size_t i = 0; i < polled; ++i)
+            if (clients[i].sent < clients[i].output.size()) WriteTo(clients[i]);
+        CloseLeavers();
+        if (items[0].readable) AcceptAll();
+    }
+
+    for (Client& c : clients) Leave(c, "server stopping");
+    CloseLeavers();
+    plat::NetClose(listener);
+    StopValueSource();
+    std::printf("stopped\n");
+    return status;
+}
