@@ -146,6 +146,13 @@ bool DestroyWindow(WindowHandle window) {
 
 void SetWindowTitle(WindowHandle window, const char* title) { ::SetWindowTextA(Hwnd(window), title ? title : ""); }
 
+std::string GetWindowTitle(WindowHandle window) {
+    if (!window || !::IsWindow(Hwnd(window))) return std::string();
+    std::string title(static_cast<std::size_t>(::GetWindowTextLengthA(Hwnd(window))) + 1, '\0');
+    title.resize(static_cast<std::size_t>(::GetWindowTextA(Hwnd(window), title.data(), static_cast<int>(title.size()))));
+    return title;
+}
+
 // Showing reports activation, size and position to the procedure before it returns. Where the desktop
 // sent no size report with the first showing, one with the client size is sent here.
 void ShowAndFocus(WindowHandle window) {
