@@ -6,7 +6,8 @@ packages=(
   libgtest-dev
   libsdl2-dev libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri libegl1 libegl-mesa0
   libcairo2-dev libpng-dev fonts-dejavu-core
-  xvfb xauth xdotool x11-xserver-utils locales
+  xvfb xauth xdotool x11-xserver-utils locales imagemagick
+  mingw-w64 wine wine64
 )
 missing=()
 for p in "${packages[@]}"; do
