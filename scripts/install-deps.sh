@@ -7,6 +7,7 @@ packages=(
   libsdl2-dev libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri libegl1 libegl-mesa0
   libcairo2-dev libpng-dev fonts-dejavu-core
   xvfb xauth xdotool x11-xserver-utils locales
+  clang-14 libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do

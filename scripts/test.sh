@@ -12,4 +12,6 @@ echo "== normal build"
 (cd build && ctest -j2 --output-on-failure) || status=1
 echo "== ASan+UBSan build"
 (cd build-asan && ctest -j2 --output-on-failure) || status=1
+echo "== fuzzing (about 30 s per target)"
+scripts/fuzz.sh || status=1
 exit $status
