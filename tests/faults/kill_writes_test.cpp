@@ -140,7 +140,7 @@ TEST(KilledWhileWriting, SettingsAlwaysHoldTheOldOrTheNewValue) {
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("%d kills in %.1f s, %d steps written\n", kills, seconds, stepsSeen);
-    EXPECT_GE(kills, 100) << "too few kills to mean anything";
+    EXPECT_GE(kills, 40) << "too few kills to mean anything";
     EXPECT_GT(stepsSeen, kills) << "the steps did not go on between kills";
     // Leftovers of killed writes are taken over, never piled up: at most one besides the file.
     int others = 0;

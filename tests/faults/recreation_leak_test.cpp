@@ -114,6 +114,12 @@ TEST_F(RecreationTest, ThousandRecreationsLeaveNothingBehind) {
     // Slack for the allocator's caches and the GL driver's own growth of about 23 kB per context,
     // which the bare SDL loop shows as well; a leaked window, client or picture per re-creation
     // comes on top of it.
+#ifdef KOVEX_SANITIZED_BUILD
+    // The sanitizer keeps freed blocks and puts red zones around every driver allocation: only a
+    // gross leak shows here; the normal build holds the close bound.
+    EXPECT_LT(after.residentKb - before.residentKb, 160 * 1024);
+#else
     EXPECT_LT(after.residentKb - before.residentKb, 32 * 1024);
+#endif
     DestroyPanelWindow();
 }
