@@ -92,13 +92,10 @@ std::string TVqTcpBlockClient::ReceiveReply() {
     const std::int64_t limitMs = static_cast<std::int64_t>(replyWaitMs) * replyWaits;
     bool blockInThisReply = false;
     for (;;) {
-        const std::size_t end = pendingReply.find('\0');
-        if (end != std::string::npos) {
-            std::string reply = pendingReply.substr(0, end);
-            pendingReply.erase(0, end + 1);  // the next reply's bytes, if any, stay
-            return reply;
-        }
-        if (pendingReply.size() > kMaxReplyBytes) DropConnection();
+        std::string reply;
+        const TVqReplyState state = TakeReply(pendingReply, reply, kMaxReplyBytes);
+        if (state == TVqReplyState::Whole) return reply;
+        if (state == TVqReplyState::TooLong) DropConnection();
         if (!Connected()) {
             pendingReply.clear();
             throw KovexError(kNoConnection);
@@ -124,6 +121,16 @@ std::string TVqTcpBlockClient::ReceiveReply() {
         pendingReply.append(reinterpret_cast<const char*>(data), static_cast<std::size_t>(count));
         blockInThisReply = true;
     }
+}
+
+TVqReplyState TakeReply(std::string& pending, std::string& reply, std::size_t maxBytes) {
+    const std::size_t end = pending.find('\0');
+    if (end != std::string::npos) {
+        reply.assign(pending, 0, end);
+        pending.erase(0, end + 1);  // the next reply's bytes, if any, stay
+        return TVqReplyState::Whole;
+    }
+    return pending.size() > maxBytes ? TVqReplyState::TooLong : TVqReplyState::Partial;
 }
 
 void TVqTcpBlockClient::DropConnection() {

@@ -1,6 +1,7 @@
 // The socket library: an IPv4 stream socket behind a counted interface, and the blocking TCP client.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -184,6 +185,15 @@ private:
     std::int32_t replyWaits = 3;
     std::int32_t replyQuietMs = 100;
 };
+
+// The reply assembly of TVqTcpBlockClient::ReceiveReply, apart from the socket so that it can be
+// checked on any bytes. pending holds the bytes received and not yet taken.
+enum class TVqReplyState {
+    Whole,    // reply := the bytes before the first zero byte; they and the zero byte leave pending
+    Partial,  // no zero byte yet: wait for more (reply untouched)
+    TooLong,  // no zero byte among more than maxBytes: the server will not end this reply
+};
+TVqReplyState TakeReply(std::string& pending, std::string& reply, std::size_t maxBytes);
 
 // Trims the text (codes 0 to 32 at both ends) and gives it back when it is a dotted IPv4 address,
 // or the first address of the host it names in dotted form; empty for a blank text.

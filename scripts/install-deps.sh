@@ -8,6 +8,7 @@ packages=(
   libcairo2-dev libpng-dev fonts-dejavu-core
   xvfb xauth xdotool x11-xserver-utils locales imagemagick
   mingw-w64 wine wine64
+  clang-14 libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do

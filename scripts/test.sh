@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds a normal and an ASan+UBSan tree, and runs every test in both.
+# Installs what is missing, builds a normal and an ASan+UBSan tree and runs every test in both, then
+# the Windows build under Wine and a short run of every fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -14,4 +15,6 @@ echo "== ASan+UBSan build"
 (cd build-asan && ctest -j2 --output-on-failure) || status=1
 echo "== Windows build, tests under Wine"
 scripts/test-windows.sh || status=1
+echo "== fuzzing (about 30 s per target)"
+scripts/fuzz.sh || status=1
 exit $status

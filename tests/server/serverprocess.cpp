@@ -86,6 +86,13 @@ int ServerProcess::CloseInput() {
     return status;
 }
 
+int ServerProcess::Kill() {
+    if (!child_) return -1;
+    const int status = plat::KillChildProcess(child_);
+    child_ = 0;
+    return status;
+}
+
 int RunServerToEnd(const std::vector<std::string>& args, std::string& output) {
     const std::string path = (std::filesystem::temp_directory_path() /
                               ("kovex-server-" + std::to_string(plat::CurrentProcessId()) + "-" +

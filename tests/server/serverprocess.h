@@ -23,6 +23,8 @@ public:
     // Closes the server's standard input, as a parent that ends does, and waits; returns the exit status.
     int CloseInput();
     bool Running() const;
+    // Kills the server at once (SIGKILL: no goodbye to its clients) and reaps it.
+    int Kill();
 
 private:
     plat::ChildProcess child_ = 0;

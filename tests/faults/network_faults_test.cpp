@@ -1,0 +1,128 @@
+// Network faults on loopback: a server killed mid-frame, a server that stalls beyond the reply limit,
+// and one that floods bytes without ever ending its reply.
+#include <atomic>
+#include <thread>
+
+#include "net/VqTcpIpcUdp_0.h"
+#include "net/remotevariables.h"
+#include "shell/KOVEXFuel.h"
+#include "shell/errors.h"
+#include "tests/net/net_test_support.h"
+#include "tests/server/serverprocess.h"
+#include "tests/shell/shell_fixture.h"
+
+namespace {
+
+std::string ErrorOfRequest() {
+    try {
+        RequestRemoteVariable(2328, "8", "2");
+    } catch (const KovexError& error) {
+        return error.what();
+    }
+    return "no error";
+}
+
+class NetworkFaultTest : public ShellTest {
+protected:
+    void TearDown() override {
+        ShellTest::TearDown();
+        tcpClient.reset();
+        useLan = false;
+    }
+    // The program's client, connected to port on loopback with the given reply waits.
+    void ConnectProgramClient(const std::string& port, std::int32_t waitMs, std::int32_t waits, std::int32_t quietMs) {
+        tcpClient = std::make_unique<TVqTcpBlockClient>();
+        tcpClient->SetReplyTiming(waitMs, waits, quietMs);
+        tcpClient->SetServerPort(port);
+        tcpClient->SetServerAddress("127.0.0.1");
+        ASSERT_TRUE(tcpClient->Connect());
+    }
+};
+
+}  // namespace
+
+// Catches a panel that hangs, crashes or goes on drawing stale needles when its server dies between
+// the bytes of an exchange.
+TEST_F(NetworkFaultTest, ServerKilledMidFrameEndsTheProgramWithNoConnection) {
+    ServerProcess server({"--log-requests"});
+    ASSERT_NE(server.port(), 0);
+    WriteSettings("[LAN]\r\nUSELAN=Y\r\nKOVEXSERVER=127.0.0.1\r\nKOVEXPORT=" + std::to_string(server.port()) + "\r\n");
+    std::atomic<bool> killed{false};
+    std::thread killer([&] {
+        // The start-up read (4 requests) and then into the third frame: the panel is mid-exchange.
+        if (server.WaitForLog("request 127.0.0.1", 27, 20000)) {
+            server.Kill();
+            killed = true;
+        }
+    });
+    testing::internal::CaptureStderr();
+    const std::int64_t start = nettest::NowMs();
+    const int code = ProgramEntry();
+    const std::string shown = testing::internal::GetCapturedStderr();
+    killer.join();
+    ASSERT_TRUE(killed) << "the panel never made its requests";
+    EXPECT_EQ(code, 1);
+    EXPECT_EQ(shown, "KOVEXFuel: No connection established\n");
+    EXPECT_LT(nettest::NowMs() - start, 20000);
+}
+
+// The same death seen from a server that is cut off inside a reply: half a number, then a reset.
+TEST_F(NetworkFaultTest, ServerResetInsideAReplyIsALostConnection) {
+    nettest::LoopbackServer server([](int& fd) {
+        std::string request;
+        if (!nettest::ReadRequest(fd, request)) return;
+        nettest::WriteAll(fd, "12");
+        nettest::ResetAndClose(fd);
+        fd = -1;
+    });
+    ConnectProgramClient(server.Port(), 2000, 3, 1000);
+    EXPECT_EQ(ErrorOfRequest(), "No connection established");
+    EXPECT_FALSE(tcpClient->Connected());
+    EXPECT_EQ(RequestRemoteVariable(2328, "8", "2"), 0.0) << "a lost connection reads as 0, sends nothing";
+}
+
+// Catches a request that waits for ever, or past its overall limit, on a server that accepts and stalls.
+TEST_F(NetworkFaultTest, StallBeyondTheReplyLimitClosesTheConnection) {
+    std::atomic<bool> stop{false};
+    nettest::LoopbackServer server([&](int& fd) {
+        std::string request;
+        nettest::ReadRequest(fd, request);
+        while (!stop && !nettest::PeerClosed(fd, 20)) {
+        }
+    });
+    ConnectProgramClient(server.Port(), 100, 3, 50);  // an overall limit of 300 ms
+    const std::int64_t start = nettest::NowMs();
+    EXPECT_EQ(ErrorOfRequest(), "No connection established");
+    const std::int64_t waited = nettest::NowMs() - start;
+    EXPECT_GE(waited, 280);
+    EXPECT_LT(waited, 2000);
+    EXPECT_FALSE(tcpClient->Connected());
+    stop = true;
+}
+
+// Catches a reply buffer that grows with whatever the server sends: the client must hang up once
+// more than kMaxReplyBytes have come without a zero byte, long before the server runs out of bytes.
+TEST_F(NetworkFaultTest, FloodWithoutZeroByteIsCutOffAtTheLimit) {
+    std::atomic<std::int64_t> sent{0};
+    nettest::LoopbackServer server([&](int& fd) {
+        std::string request;
+        if (!nettest::ReadRequest(fd, request)) return;
+        const std::string chunk(16384, '7');
+        const std::int64_t deadline = nettest::NowMs() + 10000;
+        while (nettest::NowMs() < deadline) {
+            if (!nettest::WaitFd(fd, POLLOUT, 100)) continue;
+            const ssize_t n = send(fd, chunk.data(), chunk.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n < 0 && errno != EAGAIN) return;  // the client has hung up
+            if (n > 0) sent += n;
+        }
+    });
+    ConnectProgramClient(server.Port(), 5000, 3, 1000);
+    const std::int64_t start = nettest::NowMs();
+    EXPECT_EQ(ErrorOfRequest(), "No connection established");
+    EXPECT_LT(nettest::NowMs() - start, 3000) << "the flood must be refused, not waited out";
+    EXPECT_FALSE(tcpClient->Connected());
+    server.Join();
+    // What the kernel buffers on both sides is sent too; the client itself took little more than the limit.
+    EXPECT_LT(sent.load(), 64 * 1024 * 1024) << "the server flooded until its own time ran out";
+    EXPECT_GT(sent.load(), static_cast<std::int64_t>(TVqTcpBlockClient::kMaxReplyBytes));
+}

@@ -1,0 +1,135 @@
+// The settings file taken away from the running panel: made read-only, deleted, or its folder
+// removed between two position steps. Each run is a forked child, so that the file can be refused
+// to an unprivileged user (root ignores permission bits) and the panel's window lives in the child.
+#include <gtest/gtest.h>
+
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "shell/errors.h"
+#include "tests/faults/panel_driver.h"
+#include "tests/shell/shell_fixture.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uid_t kNobody = 65534;
+const std::string kSettings = "[WINDOW]\r\nX=100\r\nY=50\r\n[WINSIZE]\r\nWIDTH=300\r\nHEIGHT=200\r\n";
+
+struct Outcome {
+    int exitCode = -1;
+    std::string message;  // the error that reached the top, or "ok"
+};
+
+// Runs the panel in a forked child (as nobody when unprivileged): start, one Right step, then
+// fault(), then a second Right step. The child's outcome is what the program would show and end with.
+Outcome RunPanel(const fs::path& dir, bool unprivileged, const std::function<void()>& fault) {
+    int fds[2];
+    if (pipe(fds) != 0) return {};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        if (unprivileged && geteuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0))
+            _exit(90);
+        std::string message = "ok";
+        int code = 0;
+        try {
+            fs::current_path(dir);
+            if (!paneldriver::StartPanel()) throw KovexError("no window");
+            paneldriver::Press(paneldriver::kF11);
+            paneldriver::Press(paneldriver::kRight);
+            fault();
+            paneldriver::Press(paneldriver::kRight);
+        } catch (const std::exception& error) {
+            message = error.what();
+            code = 1;
+        }
+        (void)!write(fds[1], message.data(), message.size());
+        _exit(code);
+    }
+    close(fds[1]);
+    Outcome outcome;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(fds[0], buffer, sizeof buffer)) > 0) outcome.message.append(buffer, static_cast<std::size_t>(n));
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return outcome;
+}
+
+std::string ReadAll(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class SettingsFaultTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("kovex-faults-" + std::to_string(getpid()) + "-" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        testutil::WriteTinyIcon(dir_ / "plane2.ico");
+        std::ofstream(file(), std::ios::binary) << kSettings;
+        if (geteuid() == 0) {
+            for (const fs::path& p : {dir_, dir_ / "plane2.ico", file()})
+                ASSERT_EQ(chown(p.c_str(), kNobody, kNobody), 0);
+        }
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+    fs::path file() const { return dir_ / "KOVEXFuel.INI"; }
+    fs::path dir_;
+};
+
+}  // namespace
+
+// Catches a refused write that goes unnoticed, is reported without the path, or damages the file.
+TEST_F(SettingsFaultTest, ReadOnlyFileEndsTheProgramAndStaysAsItWas) {
+    const fs::path path = file();
+    const Outcome outcome = RunPanel(dir_, true, [&] {
+        if (chmod(path.c_str(), 0444) != 0) throw KovexError("chmod failed");
+    });
+    EXPECT_EQ(outcome.exitCode, 1);
+    EXPECT_EQ(outcome.message, "Unable to write to " + path.string());
+    // The first step went in, the refused one changed nothing, and no temporary file was left.
+    EXPECT_EQ(ReadAll(path), "[WINDOW]\r\nX=101\r\nY=50\r\n[WINSIZE]\r\nWIDTH=300\r\nHEIGHT=200\r\n");
+    int entries = 0;
+    for (const auto& entry : fs::directory_iterator(dir_)) entries += entry.path().filename() != "plane2.ico";
+    EXPECT_EQ(entries, 1);
+}
+
+// Catches a deleted file that makes the next write fail, or writes a file holding stale keys.
+TEST_F(SettingsFaultTest, DeletedFileIsCreatedByTheNextWrite) {
+    const fs::path path = file();
+    const Outcome outcome = RunPanel(dir_, false, [&] { fs::remove(path); });
+    EXPECT_EQ(outcome.message, "ok");
+    EXPECT_EQ(outcome.exitCode, 0);
+    // The step reads X from the file (absent now: 0) and writes that plus one, alone.
+    EXPECT_EQ(ReadAll(path), "[WINDOW]\r\nX=1\r\n");
+}
+
+// Catches a write into a folder that is gone being taken as done, or the folder made again.
+TEST_F(SettingsFaultTest, RemovedFolderEndsTheProgramWithTheSameMessage) {
+    const fs::path path = file();
+    const fs::path dir = dir_;
+    const Outcome outcome = RunPanel(dir_, false, [&] { fs::remove_all(dir); });
+    EXPECT_EQ(outcome.exitCode, 1);
+    EXPECT_EQ(outcome.message, "Unable to write to " + path.string());
+    EXPECT_FALSE(fs::exists(dir));
+}
