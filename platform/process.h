@@ -13,6 +13,10 @@ std::uint32_t CurrentProcessId();
 // pipe held by this process, so the child can tell when its parent is gone. Returns 0 on failure.
 using ChildProcess = std::int64_t;
 ChildProcess StartChildProcess(const std::vector<std::string>& argv);
+// As above, with the child's standard output and standard error both written to the file at outputPath
+// (created, or emptied when it exists; others may read it while the child writes). Returns 0 when the
+// file cannot be opened or the program cannot be started.
+ChildProcess StartChildProcess(const std::vector<std::string>& argv, const std::string& outputPath);
 // True while the child has not exited.
 bool ChildProcessRunning(ChildProcess child);
 // Closes the child's input, waits up to graceMs for it to end, then kills it; always reaps it.

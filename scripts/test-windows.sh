@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows programs into build-win/, packs the Windows zip, and runs the Windows tests
 # under Wine on a private X server: one Wine prefix (made on first use) and one wineserver for the run.
-# Exits non-zero when the build or any test fails.
+# Arguments go to ctest (for example -R network_road to run one test). Exits non-zero when the build or
+# any test fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -52,5 +53,5 @@ mkdir -p "$WINEPREFIX"
 # Window classes and atoms are desktop-wide, so the Windows tests run one at a time.
 echo "== Windows build under Wine"
 status=0
-(cd "$build" && ctest -j1 --output-on-failure --timeout 300) || status=1
+(cd "$build" && ctest -j1 --output-on-failure --timeout 300 "$@") || status=1
 exit $status

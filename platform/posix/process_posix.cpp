@@ -49,7 +49,25 @@ void Forget(ChildSlot* slot) {
 
 std::uint32_t CurrentProcessId() { return static_cast<std::uint32_t>(getpid()); }
 
-ChildProcess StartChildProcess(const std::vector<std::string>& argv) {
+namespace {
+ChildProcess StartChild(const std::vector<std::string>& argv, int outputFd);
+}  // namespace
+
+ChildProcess StartChildProcess(const std::vector<std::string>& argv) { return StartChild(argv, -1); }
+
+ChildProcess StartChildProcess(const std::vector<std::string>& argv, const std::string& outputPath) {
+    // Opened here rather than in the child, so a path that cannot be written fails the start.
+    const int outputFd = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (outputFd < 0) return 0;
+    const ChildProcess child = StartChild(argv, outputFd);
+    close(outputFd);
+    return child;
+}
+
+namespace {
+
+// outputFd, unless -1, becomes the child's standard output and standard error.
+ChildProcess StartChild(const std::vector<std::string>& argv, int outputFd) {
     if (argv.empty()) return 0;
     ChildSlot* slot = nullptr;
     for (auto& s : children)
@@ -71,6 +89,10 @@ ChildProcess StartChildProcess(const std::vector<std::string>& argv) {
     }
     if (pid == 0) {
         dup2(fds[0], STDIN_FILENO);  // dup2 clears close-on-exec on the copy
+        if (outputFd >= 0) {
+            dup2(outputFd, STDOUT_FILENO);
+            dup2(outputFd, STDERR_FILENO);
+        }
         execv(args[0], args.data());
         _exit(127);
     }
@@ -79,6 +101,8 @@ ChildProcess StartChildProcess(const std::vector<std::string>& argv) {
     slot->stdinFd = fds[1];
     return pid;
 }
+
+}  // namespace
 
 bool ChildProcessRunning(ChildProcess child) {
     ChildSlot* slot = FindChild(child);

@@ -64,7 +64,10 @@ void Forget(ChildSlot* slot) {
 
 std::uint32_t CurrentProcessId() { return static_cast<std::uint32_t>(::GetCurrentProcessId()); }
 
-ChildProcess StartChildProcess(const std::vector<std::string>& argv) {
+namespace {
+
+// output, unless null, becomes the child's standard output and standard error.
+ChildProcess StartChild(const std::vector<std::string>& argv, HANDLE output) {
     if (argv.empty() || argv[0].empty()) return 0;
     ChildSlot* slot = nullptr;
     for (auto& s : children)
@@ -87,8 +90,8 @@ ChildProcess StartChildProcess(const std::vector<std::string>& argv) {
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = readEnd;
-    startup.hStdOutput = ::GetStdHandle(STD_OUTPUT_HANDLE);
-    startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
+    startup.hStdOutput = output ? output : ::GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = output ? output : ::GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION info{};
     // No application name: the desktop then finds the program as a command would, ".exe" added.
     const BOOL started = ::CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info);
@@ -102,6 +105,21 @@ ChildProcess StartChildProcess(const std::vector<std::string>& argv) {
     slot->process = info.hProcess;
     slot->stdinWrite = writeEnd;
     return slot->id;
+}
+
+}  // namespace
+
+ChildProcess StartChildProcess(const std::vector<std::string>& argv) { return StartChild(argv, nullptr); }
+
+ChildProcess StartChildProcess(const std::vector<std::string>& argv, const std::string& outputPath) {
+    // Inheritable, and shared so that the parent can read the output while the child writes it.
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE output = ::CreateFileA(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (output == INVALID_HANDLE_VALUE) return 0;
+    const ChildProcess child = StartChild(argv, output);
+    ::CloseHandle(output);
+    return child;
 }
 
 bool ChildProcessRunning(ChildProcess child) {

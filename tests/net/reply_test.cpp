@@ -41,9 +41,9 @@ LoopbackServer::Session Answer(std::vector<std::vector<Piece>> replies, std::ato
         if (stop == nullptr) return;  // hang up right after the last reply
         // Stay connected and silent until the test is done or the client hangs up.
         for (int i = 0; i < 500 && !*stop; ++i) {
-            if (WaitFd(fd, POLLIN, 10)) {
+            if (WaitReadable(fd, 10)) {
                 char c;
-                if (recv(fd, &c, 1, MSG_PEEK) <= 0) return;
+                if (ReceiveSome(fd, &c, 1, true) <= 0) return;
                 SleepMs(10);
             }
         }

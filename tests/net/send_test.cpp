@@ -60,8 +60,8 @@ TEST(SendWhole, LargeBlockToASlowReader) {
             char buffer[4096];
             const std::int64_t deadline = NowMs() + kBoundMs;
             while (seen.size() < block.size() && NowMs() < deadline) {
-                if (!WaitFd(fd, POLLIN, 100)) continue;
-                const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+                if (!WaitReadable(fd, 100)) continue;
+                const long n = ReceiveSome(fd, buffer, sizeof buffer);
                 if (n <= 0) break;
                 seen.append(buffer, static_cast<std::size_t>(n));
                 if (seen.size() % (64 * 1024) < sizeof buffer) SleepMs(5);
@@ -74,7 +74,7 @@ TEST(SendWhole, LargeBlockToASlowReader) {
     ConnectTo(*held.socket, server.Port());
     // A send buffer far smaller than the block: the socket takes it in many parts.
     const int sendBufferBytes = 4096;
-    setsockopt(held.socket->GetHandle(), SOL_SOCKET, SO_SNDBUF, &sendBufferBytes, sizeof sendBufferBytes);
+    SetSendBuffer(held.socket->GetHandle(), sendBufferBytes);
     EXPECT_TRUE(held.ref->Send(block.data(), static_cast<std::int32_t>(block.size())));
     server.Join();
     EXPECT_EQ(seen.size(), block.size());

@@ -1,8 +1,6 @@
 // The IP socket on real loopback sockets: endpoint texts, readiness, send, receive, errors, start-up.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-
 #include <vector>
 
 #include "net/VqTcpIpcUdp_0.h"
@@ -169,7 +167,7 @@ TEST(SocketState, CloseDisconnectAttachAndSetters) {
     EXPECT_EQ(s.Close(), 0);
     EXPECT_EQ(s.GetHandle(), plat::kNoSocket);
     EXPECT_TRUE(disconnects.empty()) << "Close calls no handler";
-    EXPECT_EQ(fcntl(first, F_GETFD), -1) << "the handle is closed";
+    EXPECT_FALSE(HandleIsOpen(first)) << "the handle is closed";
 
     s.AttachHandle(open());
     s.AttachHandle(open());

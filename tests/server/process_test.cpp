@@ -3,11 +3,15 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/process.h"
 #include "tests/server/panelrows.h"
 #include "tests/server/serverprocess.h"
 #include "tools/server/probe.h"
@@ -16,6 +20,13 @@ namespace {
 
 constexpr int kWaitMs = 5000;
 constexpr double kStartAt = 300.0;  // both engines running, oil warm
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
 
 std::vector<std::string> Frozen() { return {"--time-scale", "0", "--start-at", std::to_string(kStartAt)}; }
 
@@ -267,6 +278,32 @@ TEST(ServerProcessTest, LifeAndArguments) {
     ASSERT_NE(holder.port(), 0);
     EXPECT_EQ(RunServerToEnd({"--port", std::to_string(holder.port())}, output), 1);
     EXPECT_NE(output.find("cannot listen"), std::string::npos) << output;
+}
+
+// Catches a child's output appended to an old file, lost from one of its streams, or a start that
+// claims success with nowhere to write.
+TEST(ServerProcessTest, ChildOutputGoesToTheNamedFile) {
+    const std::string path = (std::filesystem::temp_directory_path() /
+                              ("kovex-output-" + std::to_string(plat::CurrentProcessId()) + ".log"))
+                                 .string();
+    std::ofstream(path, std::ios::binary) << "stale text from an earlier run\n";
+    const std::string server = KOVEX_BIN_DIR "/kovex-server";
+    plat::ChildProcess child = plat::StartChildProcess({server, "--bogus"}, path);  // usage on standard error
+    ASSERT_NE(child, 0);
+    EXPECT_EQ(plat::StopChildProcess(child, 10000), 2);
+    std::string text = ReadFile(path);
+    EXPECT_EQ(text.find("stale text"), std::string::npos) << "the file was not emptied";
+    EXPECT_NE(text.find("usage:"), std::string::npos) << text;
+
+    child = plat::StartChildProcess({server, "--port", "0", "--lifetime", "0.2"}, path);  // standard output
+    ASSERT_NE(child, 0);
+    EXPECT_EQ(plat::StopChildProcess(child, 10000), 0);
+    text = ReadFile(path);
+    EXPECT_EQ(text.rfind("listening on 127.0.0.1:", 0), 0u) << text;
+    std::filesystem::remove(path);
+
+    const std::string nowhere = (std::filesystem::temp_directory_path() / "kovex-no-such-folder" / "out.log").string();
+    EXPECT_EQ(plat::StartChildProcess({server, "--help"}, nowhere), 0);
 }
 
 // Catches a full server taking more clients than it may, or failing the ones it already has.

@@ -23,12 +23,9 @@ ServerProcess::ServerProcess(const std::vector<std::string>& args) {
                                                           "-" + std::to_string(++logCounter) + ".log"))
                    .string();
     std::filesystem::remove(logPath_);
-    // The shell only redirects the output and then becomes the server, keeping the process id.
-    std::vector<std::string> argv{"/bin/sh", "-c", "exec \"$0\" \"$@\" >\"$LOGFILE\" 2>&1",
-                                  KOVEX_BIN_DIR "/kovex-server", "--port", "0", "--exit-with-parent", "--lifetime", "120"};
+    std::vector<std::string> argv{KOVEX_BIN_DIR "/kovex-server", "--port", "0", "--exit-with-parent", "--lifetime", "120"};
     argv.insert(argv.end(), args.begin(), args.end());
-    plat::SetEnvironmentVariable("LOGFILE", logPath_.c_str());
-    child_ = plat::StartChildProcess(argv);
+    child_ = plat::StartChildProcess(argv, logPath_);
     if (!child_) return;
     const std::uint32_t start = plat::TickCount();
     const std::string marker = "listening on 127.0.0.1:";
@@ -98,10 +95,9 @@ int RunServerToEnd(const std::vector<std::string>& args, std::string& output) {
                               ("kovex-server-" + std::to_string(plat::CurrentProcessId()) + "-" +
                                std::to_string(++logCounter) + ".log"))
                                  .string();
-    std::vector<std::string> argv{"/bin/sh", "-c", "exec \"$0\" \"$@\" >\"$LOGFILE\" 2>&1", KOVEX_BIN_DIR "/kovex-server"};
+    std::vector<std::string> argv{KOVEX_BIN_DIR "/kovex-server"};
     argv.insert(argv.end(), args.begin(), args.end());
-    plat::SetEnvironmentVariable("LOGFILE", path.c_str());
-    const plat::ChildProcess child = plat::StartChildProcess(argv);
+    const plat::ChildProcess child = plat::StartChildProcess(argv, path);
     if (!child) return -1;
     const std::uint32_t start = plat::TickCount();
     while (plat::ChildProcessRunning(child) && plat::TickCount() - start < 10000) plat::SleepMs(1);

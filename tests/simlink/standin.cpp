@@ -36,9 +36,10 @@ StandIn::StandIn(std::vector<std::string> args, const char* windowClass) {
     argv.insert(argv.end(), args.begin(), args.end());
     child_ = plat::StartChildProcess(argv);
     if (!child_) return;
-    // Ready once its window answers a look-up; a stand-in that ended early never is.
+    // Ready once its window answers a look-up; a stand-in that ended early never is. The bound is
+    // generous: under Wine on a loaded machine a new process can take many seconds to show a window.
     const std::uint32_t start = plat::TickCount();
-    while (plat::TickCount() - start < 10000 && plat::ChildProcessRunning(child_)) {
+    while (plat::TickCount() - start < 30000 && plat::ChildProcessRunning(child_)) {
         if (plat::IpcFindWindow(windowClass)) {
             ready_ = true;
             return;

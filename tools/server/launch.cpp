@@ -22,10 +22,7 @@ std::string TempLogPath(const char* what) {
 }
 
 plat::ChildProcess StartLogged(std::vector<std::string> args, const std::string& logPath) {
-    plat::SetEnvironmentVariable("LOGFILE", logPath.c_str());
-    std::vector<std::string> argv{"/bin/sh", "-c", "exec \"$0\" \"$@\" >\"$LOGFILE\" 2>&1"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return plat::StartChildProcess(argv);
+    return plat::StartChildProcess(args, logPath);
 }
 
 std::uint16_t StartServerOnFreePort(const std::string& serverPath, const std::vector<std::string>& extraArgs,
