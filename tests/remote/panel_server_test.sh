@@ -4,6 +4,7 @@
 # and the panel ends with "initialization failed.".
 # Usage: panel_server_test.sh <bin folder> <assets folder>   (run under xvfb-run)
 set -u
+. "$(dirname "$0")/../find_window.sh"
 bin=$1
 assets=$2
 work=$(mktemp -d)
@@ -21,7 +22,7 @@ printf '[LAN]\r\nUSELAN=Y\r\nKOVEXSERVER=127.0.0.1\r\nKOVEXPORT=%s\r\n[WINSIZE]\
 
 SDL_VIDEODRIVER=x11 "$bin/KOVEXFuel" &
 panel=$!
-window=$(timeout 20 xdotool search --sync --name "Kelvo Oil - Fuel Flow Panel v1.2 - Freeware \[NETWORK\]" | head -n 1)
+window=$(find_window "Kelvo Oil - Fuel Flow Panel v1.2 - Freeware \[NETWORK\]")
 [ -n "$window" ] || fail "no window with the network title"
 for _ in $(seq 100); do [ "$(grep -c '^request' server.log)" -ge 44 ] && break; sleep 0.1; done
 xset r off

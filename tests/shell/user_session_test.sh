@@ -3,6 +3,7 @@
 # and stores it, Esc ends the program with exit code 0.
 # Usage: user_session_test.sh <KOVEXFuel binary> <assets folder>   (run under xvfb-run)
 set -u
+. "$(dirname "$0")/../find_window.sh"
 program=$1
 assets=$2
 work=$(mktemp -d)
@@ -23,7 +24,7 @@ xset r off
 
 SDL_VIDEODRIVER=x11 "$program" &
 pid=$!
-window=$(timeout 20 xdotool search --sync --name "Kelvo Oil - Fuel Flow v1.2 - Freeware \[FSUIPC\]" | head -n 1)
+window=$(find_window "Kelvo Oil - Fuel Flow v1.2 - Freeware \[FSUIPC\]")
 [ -n "$window" ] || fail "the panel window did not appear"
 xdotool mousemove --window "$window" 20 20
 sleep 0.3
@@ -39,7 +40,7 @@ x=$(stored_x)
 grep -q '^Y=50' KOVEXFuel.INI || fail "Y changed: $(tr '\r\n' '  ' < KOVEXFuel.INI)"
 
 # The re-created window takes the keyboard again.
-window=$(timeout 20 xdotool search --sync --name "Kelvo Oil" | head -n 1)
+window=$(find_window "Kelvo Oil")
 xdotool mousemove --window "$window" 20 20
 sleep 0.3
 press Escape

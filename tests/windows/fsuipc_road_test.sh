@@ -4,6 +4,7 @@
 # live values (two screen shots a moment apart differ), and end with code 0 on the close message.
 # Usage: fsuipc_road_test.sh <wine> <bin folder> <assets folder>   (DISPLAY and WINEPREFIX set)
 set -u
+. "$(dirname "$0")/../find_window.sh"
 wine=$1
 bin=$2
 assets=$3
@@ -31,7 +32,7 @@ sim_pid=$!
 KOVEX_NO_MESSAGE_BOXES=1 "$wine" "$bin/KOVEXFuel.exe" </dev/null >panel.log 2>&1 &
 panel_pid=$!
 "$wine" "$bin/kovex-wintool.exe" find OpenGl 20000 >>tool.log 2>&1 || fail "the panel window did not appear"
-timeout 10 xdotool search --sync --name 'Kelvo Oil - Fuel Flow v1.2 - Freeware \[FSUIPC\]' >/dev/null ||
+find_window 'Kelvo Oil - Fuel Flow v1.2 - Freeware \[FSUIPC\]' >/dev/null ||
   fail "no window with the FSUIPC title"
 
 sleep 1

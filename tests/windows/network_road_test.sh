@@ -5,6 +5,7 @@
 # "initialization failed.".
 # Usage: network_road_test.sh <wine> <bin folder> <assets folder>   (DISPLAY and WINEPREFIX set)
 set -u
+. "$(dirname "$0")/../find_window.sh"
 wine=$1
 bin=$2
 assets=$3
@@ -34,7 +35,7 @@ printf '[LAN]\r\nUSELAN=Y\r\nKOVEXSERVER=127.0.0.1\r\nKOVEXPORT=%s\r\n[WINSIZE]\
 KOVEX_NO_MESSAGE_BOXES=1 "$wine" "$bin/KOVEXFuel.exe" </dev/null >panel.log 2>&1 &
 panel_pid=$!
 "$wine" "$bin/kovex-wintool.exe" find OpenGl 20000 >tool.log 2>&1 || fail "the panel window did not appear"
-timeout 10 xdotool search --sync --name 'Kelvo Oil - Fuel Flow Panel v1\.2 - Freeware \[NETWORK\]' >/dev/null ||
+find_window 'Kelvo Oil - Fuel Flow Panel v1\.2 - Freeware \[NETWORK\]' >/dev/null ||
   fail "no window with the network title"
 for _ in $(seq 200); do [ "$(grep -c '^request' server.log)" -ge 44 ] && break; sleep 0.1; done
 [ "$(grep -c '^request' server.log)" -ge 44 ] || fail "the panel did not read four frames"
