@@ -110,10 +110,9 @@ TEST_F(NetworkFaultTest, FloodWithoutZeroByteIsCutOffAtTheLimit) {
         const std::string chunk(16384, '7');
         const std::int64_t deadline = nettest::NowMs() + 10000;
         while (nettest::NowMs() < deadline) {
-            if (!nettest::WaitFd(fd, POLLOUT, 100)) continue;
-            const ssize_t n = send(fd, chunk.data(), chunk.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (n < 0 && errno != EAGAIN) return;  // the client has hung up
-            if (n > 0) sent += n;
+            const long n = nettest::SendSome(fd, chunk.data(), chunk.size(), 100);
+            if (n < 0) return;  // the client has hung up
+            sent += n;
         }
     });
     ConnectProgramClient(server.Port(), 5000, 3, 1000);

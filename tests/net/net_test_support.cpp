@@ -1,6 +1,8 @@
 // Raw loopback sockets for the socket tests: BSD sockets, or WinSock under the same names.
 #include "net_test_support.h"
 
+#include <cerrno>
+
 #ifdef _WIN32
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -55,6 +57,23 @@ bool WaitReadable(int fd, int timeoutMs) {
 #else
     pollfd entry{fd, POLLIN, 0};
     return poll(&entry, 1, timeoutMs) > 0;
+#endif
+}
+
+long SendSome(int fd, const void* data, std::size_t size, int timeoutMs) {
+#ifdef _WIN32
+    fd_set writable;
+    FD_ZERO(&writable);
+    FD_SET(static_cast<SOCKET>(fd), &writable);
+    timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    if (select(0, nullptr, &writable, nullptr, &limit) <= 0) return 0;
+    const int n = send(static_cast<SOCKET>(fd), static_cast<const char*>(data), static_cast<int>(size), 0);
+    return n < 0 ? (WSAGetLastError() == WSAEWOULDBLOCK ? 0 : -1) : n;
+#else
+    pollfd entry{fd, POLLOUT, 0};
+    if (poll(&entry, 1, timeoutMs) <= 0) return 0;
+    const ssize_t n = send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+    return n < 0 ? (errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1) : static_cast<long>(n);
 #endif
 }
 

@@ -27,6 +27,9 @@ bool WaitReadable(int fd, int timeoutMs);
 
 // One receive of up to size bytes (left queued with peek): the count, 0 when the peer closed, -1 on failure.
 long ReceiveSome(int fd, void* buffer, std::size_t size, bool peek = false);
+// Waits up to timeoutMs for room and sends what fits without blocking: bytes sent, 0 when none
+// fitted, -1 when the peer has gone. Never raises SIGPIPE.
+long SendSome(int fd, const void* data, std::size_t size, int timeoutMs);
 
 // Sets the socket's send buffer size; 0 on success.
 int SetSendBuffer(int fd, int bytes);
