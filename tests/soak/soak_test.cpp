@@ -23,7 +23,7 @@
 namespace {
 
 #ifdef KOVEX_SANITIZED_BUILD
-constexpr long kTotalRequests = 150000;
+constexpr long kTotalRequests = 400000;
 constexpr int kBudgetSeconds = 120;
 #else
 constexpr long kTotalRequests = 1000000;
