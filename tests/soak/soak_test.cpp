@@ -2,7 +2,8 @@
 //
 // What it asserts:
 //  - every reply a good client gets is the frozen model's value for the offset it asked, in order;
-//  - nothing is lost or doubled: each good client gets exactly one reply per request and is never closed;
+//  - nothing is lost or doubled: each good client gets exactly one reply per request, in order, and is
+//    never closed; a last pair of requests gets exactly its own two replies;
 //  - the server closes garbage and oversized senders, as its rules say, and keeps serving everyone else;
 //  - the whole load (a million requests; fewer in the sanitizer build) ends within its time budget;
 //  - no good request waits longer than kMaxRoundTripMs for its reply. The target is 100 ms; the bound
@@ -128,6 +129,32 @@ bool Flush(plat::NetSocket socket, std::string& out) {
         out.erase(0, static_cast<std::size_t>(put));
     }
     return true;
+}
+
+// Sends the text whole and reads the next `count` replies, waiting up to timeoutMs in all; the
+// replies are empty when the connection failed or the time ran out.
+std::vector<std::string> Exchange(plat::NetSocket socket, std::string text, std::size_t count, int timeoutMs) {
+    std::vector<std::string> replies;
+    std::string current;
+    const Clock::time_point start = Clock::now();
+    while (replies.size() < count && MsSince(start) < timeoutMs) {
+        plat::NetPollItem item{socket, true, !text.empty(), false, false};
+        if (plat::NetPoll(&item, 1, 50) < 0) break;
+        if (item.writable && !Flush(socket, text)) break;
+        if (!item.readable) continue;
+        char buffer[256];
+        const long got = plat::NetRead(socket, buffer, sizeof buffer);
+        if (got == plat::kNetClosed) break;
+        for (long k = 0; k < got; ++k) {
+            if (buffer[k] != '\0') {
+                current += buffer[k];
+                continue;
+            }
+            replies.push_back(current);
+            current.clear();
+        }
+    }
+    return replies;
 }
 
 }  // namespace
@@ -269,6 +296,19 @@ TEST(ServerSoak, ManyGoodClientsServedRightBesideHostileOnes) {
         if (failed) break;
     }
     const double seconds = MsSince(start) / 1000.0;
+
+    // A last pair of requests on each good connection: the next replies must be theirs, so no stray
+    // or doubled reply of the load is still on its way.
+    if (!failed) {
+        const Probe& zero = probes.back();
+        const Probe& value = probes.front();
+        for (std::size_t i = 0; i < good.size(); ++i) {
+            const std::vector<std::string> last = Exchange(good[i].socket, zero.wire + value.wire, 2, 10000);
+            ASSERT_EQ(last.size(), 2u) << "good client " << i << " got no answer to its last requests";
+            EXPECT_EQ(last[0], "0") << "good client " << i << " got a stray reply after its load";
+            EXPECT_TRUE(ReplyRight(value, last[1])) << "good client " << i << ": " << last[1];
+        }
+    }
 
     for (Good& g : good) plat::NetClose(g.socket);
     for (Hostile& h : hostile) plat::NetClose(h.socket);
