@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Builds the benchmark programs if needed, runs them all once and prints one table of their figures.
+# Usage: scripts/bench.sh [build dir]   (default build-bench; redis-server is skipped when not installed)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+dir=${1:-build-bench}
+# An existing tree keeps its build type; a new one gets the optimised one with symbols.
+if [ -f "$dir/CMakeCache.txt" ]; then cmake -S . -B "$dir" >/dev/null
+else cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null; fi
+cmake --build "$dir" -j "$(nproc)" --target kovex-bench-simlink kovex-bench-network kovex-bench-server \
+  kovex-bench-render kovex-bench-startup >/dev/null
+bin=$dir/bin
+export SDL_VIDEODRIVER=offscreen
+
+simlink=$("$bin/kovex-bench-simlink")
+network=$("$bin/kovex-bench-network")
+server=$("$bin/kovex-bench-server")
+render=$("$bin/kovex-bench-render")
+# Start-up and memory: each side in its own process, best of three starts.
+best() { sort -g | head -1; }
+panel_ms=$(for i in 1 2 3; do "$bin/kovex-bench-startup" --panel; done | awk '/^first frame ms/ {print $4}' | best)
+bare_ms=$(for i in 1 2 3; do "$bin/kovex-bench-startup" --bare; done | awk '/^first frame ms/ {print $4}' | best)
+panel_kib=$("$bin/kovex-bench-startup" --panel | awk '/^resident KiB/ {print $3}')
+bare_kib=$("$bin/kovex-bench-startup" --bare | awk '/^resident KiB/ {print $3}')
+
+# field TEXT PATTERN N: the Nth blank-separated field of the first line matching PATTERN.
+field() { printf '%s\n' "$1" | awk -v p="$2" -v n="$3" 'index($0, p) {print $n; exit}'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a == "" || b == "" || b + 0 == 0) print "-"; else printf "%.2f", a / b }'; }
+row() { printf '%-44s %14s %14s %8s\n' "$1" "$2" "$3" "$4"; }
+
+fsuipc=$(field "$simlink" "ten-read frame exchange:" 5)
+bare_rt=$(field "$simlink" "bare message round trip:" 6)
+frame=$(field "$network" "frame of ten requests" 8)
+tcp=$(field "$network" "ten bare TCP round trips" 9)
+ours1=$(field "$server" "kovex-server (panel requests)" 4)
+ours50=$(field "$server" "kovex-server (panel requests)" 5)
+redis1=$(field "$server" "redis-server PING" 3)
+redis50=$(field "$server" "redis-server PING" 4)
+draw=$(field "$render" "panel frame at" 7)
+quads=$(field "$render" "bare replay of its" 9)
+recreate=$(field "$render" "window re-creation" 6)
+[ -n "$redis1" ] || echo "redis-server is not installed: its column is skipped" >&2
+
+echo "KOVEXFuel benchmarks, $(nproc) cores, $(awk -F': ' '/^model name/ {print $2; exit}' /proc/cpuinfo)," \
+  "GL renderer $(printf '%s\n' "$render" | sed -n 's/^renderer: //p')"
+row "measure" "KOVEXFuel" "baseline" "ratio"
+row "FSUIPC frame exchange / bare round trip (us)" "$fsuipc" "$bare_rt" "$(ratio "$fsuipc" "$bare_rt")"
+row "network frame, 10 requests / 10 TCP rt (us)" "$frame" "$tcp" "$(ratio "$frame" "$tcp")"
+row "server / redis PING, 1 client (per s)" "$ours1" "${redis1:-skipped}" "$(ratio "$ours1" "$redis1")"
+row "server / redis PING, 50 clients (per s)" "$ours50" "${redis50:-skipped}" "$(ratio "$ours50" "$redis50")"
+row "drawing one frame / bare quads (ms)" "$draw" "$quads" "$(ratio "$draw" "$quads")"
+row "window re-creation (ms)" "$recreate" "" ""
+row "start to first frame / bare GL window (ms)" "$panel_ms" "$bare_ms" "$(ratio "$panel_ms" "$bare_ms")"
+row "resident memory / bare GL window (KiB)" "$panel_kib" "$bare_kib" "$(ratio "$panel_kib" "$bare_kib")"
