@@ -70,24 +70,31 @@ bool StopSeen() {
     return stopFlag;
 }
 
+// A TCP socket for the address, not inherited by child processes; INVALID_SOCKET with a reason.
+SOCKET OpenStreamSocket(const std::string& address, std::uint16_t port, sockaddr_in& at, std::string& error) {
+    error.clear();
+    if (!ParseAddress(address, port, at, error)) return INVALID_SOCKET;
+    if (!EnsureStarted()) {
+        error = "the socket library did not start";
+        return INVALID_SOCKET;
+    }
+    const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) {
+        error = ErrorText("socket");
+        return INVALID_SOCKET;
+    }
+    NotInherited(s);
+    return s;
+}
+
 std::string StopEventName(std::int64_t processId) { return "Local\\kovex-stop-" + std::to_string(processId); }
 
 }  // namespace
 
 NetSocket NetListen(const std::string& address, std::uint16_t port, std::string& error) {
-    error.clear();
     sockaddr_in at;
-    if (!ParseAddress(address, port, at, error)) return kNoNetSocket;
-    if (!EnsureStarted()) {
-        error = "the socket library did not start";
-        return kNoNetSocket;
-    }
-    const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET) {
-        error = ErrorText("socket");
-        return kNoNetSocket;
-    }
-    NotInherited(s);
+    const SOCKET s = OpenStreamSocket(address, port, at, error);
+    if (s == INVALID_SOCKET) return kNoNetSocket;
     // Another program already on the port is refused, not shared.
     BOOL exclusive = TRUE;
     ::setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive), sizeof exclusive);
@@ -141,19 +148,9 @@ NetSocket NetAccept(NetSocket listener, std::string& peer, std::string& error) {
 }
 
 NetSocket NetConnect(const std::string& address, std::uint16_t port, std::string& error) {
-    error.clear();
     sockaddr_in to;
-    if (!ParseAddress(address, port, to, error)) return kNoNetSocket;
-    if (!EnsureStarted()) {
-        error = "the socket library did not start";
-        return kNoNetSocket;
-    }
-    const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET) {
-        error = ErrorText("socket");
-        return kNoNetSocket;
-    }
-    NotInherited(s);
+    const SOCKET s = OpenStreamSocket(address, port, to, error);
+    if (s == INVALID_SOCKET) return kNoNetSocket;
     if (::connect(s, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
         error = "cannot connect to " + address + ":" + std::to_string(port) + ": " + ErrorText("connect");
         ::closesocket(s);
