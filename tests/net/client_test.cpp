@@ -7,21 +7,11 @@
 #include "net/VqTcpIpcUdp_0.h"
 #include "net_test_support.h"
 #include "shell/errors.h"
+#include "tests/net/error_of.h"
 
 using namespace nettest;
 
 namespace {
-
-template <class Body>
-std::string ErrorOf(Body body) {
-    try {
-        body();
-    } catch (const KovexError& error) {
-        return error.what();
-    }
-    ADD_FAILURE() << "no error raised";
-    return std::string();
-}
 
 void ConnectClient(TVqTcpBlockClient& client, const std::string& port) {
     client.SetServerPort(port);

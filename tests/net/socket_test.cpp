@@ -7,22 +7,11 @@
 #include "net_test_support.h"
 #include "platform/sockets.h"
 #include "shell/errors.h"
+#include "tests/net/error_of.h"
 
 using namespace nettest;
 
 namespace {
-
-// The message of the KovexError that body raises; fails the test when it raises none.
-template <class Body>
-std::string ErrorOf(Body body) {
-    try {
-        body();
-    } catch (const KovexError& error) {
-        return error.what();
-    }
-    ADD_FAILURE() << "no error raised";
-    return std::string();
-}
 
 // A socket held the way the program holds it: through a counted interface reference.
 struct HeldSocket {

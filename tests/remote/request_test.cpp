@@ -8,19 +8,11 @@
 #include "net/remotevariables.h"
 #include "platform/locale.h"
 #include "shell/errors.h"
+#include "tests/net/error_of.h"
 #include "shell/shellstate.h"
 #include "tests/net/net_test_support.h"
 
 namespace {
-
-std::string ErrorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const KovexError& e) {
-        return e.what();
-    }
-    return "";
-}
 
 void ConnectTo(const std::string& port) {
     tcpClient = std::make_unique<TVqTcpBlockClient>();
@@ -44,7 +36,7 @@ TEST(ReplyNumber, AcceptsTheRegionalFormAndRejectsTheRest) {
     EXPECT_EQ(TextToFloat("0.1", '.'), 0.1) << "the shortest text of a double reads back exact";
     EXPECT_EQ(TextToFloat("1e999", '.'), 0.0) << "no usable value beyond a double's range";
     for (const char* bad : {"", "   ", "12abc", "12.5", "--1", "e5", "1e", "1e+", "1.2.3", "0x10", "nan", "inf"}) {
-        EXPECT_EQ(ErrorOf([&] { TextToFloat(bad, ','); }),
+        EXPECT_EQ(nettest::ErrorOf([&] { TextToFloat(bad, ','); }),
                   std::string("'") + bad + "' is not a valid floating point value")
             << "accepted: " << bad;
     }
@@ -84,7 +76,7 @@ TEST(RemoteRequest, LettersAfterTheNumberNameTheWholeReply) {
         if (nettest::ReadRequest(fd, request)) nettest::WriteAll(fd, std::string("42 knots\0", 9));
     });
     ConnectTo(server.Port());
-    EXPECT_EQ(ErrorOf([] { RequestRemoteVariable(0x0918, "8", "2"); }), "'42 knots' is not a valid floating point value");
+    EXPECT_EQ(nettest::ErrorOf([] { RequestRemoteVariable(0x0918, "8", "2"); }), "'42 knots' is not a valid floating point value");
     tcpClient.reset();
 }
 
@@ -95,7 +87,7 @@ TEST(RemoteRequest, ServerClosingWhileWaitingIsALostConnection) {
         nettest::ReadRequest(fd, request);
     });
     ConnectTo(server.Port());
-    EXPECT_EQ(ErrorOf([] { RequestRemoteVariable(0x0918, "8", "2"); }), "No connection established");
+    EXPECT_EQ(nettest::ErrorOf([] { RequestRemoteVariable(0x0918, "8", "2"); }), "No connection established");
     EXPECT_FALSE(tcpClient->Connected());
     EXPECT_EQ(RequestRemoteVariable(0x0918, "8", "2"), 0.0) << "after the loss a request sends nothing";
     tcpClient.reset();
