@@ -63,5 +63,7 @@ double TextToFloat(const std::string& text, char decimalSeparator) {
 double RequestRemoteVariable(std::uint32_t offset, const std::string& size, const std::string& kind) {
     if (!tcpClient || !tcpClient->Connected()) return 0.0;
     tcpClient->SendRequest(std::to_string(offset) + "," + size + "," + kind);
-    return TextToFloat(tcpClient->ReceiveReply(), plat::DecimalSeparator());
+    // The regional separator is read once, as the desktop's runtime does at start, not per request.
+    static const char separator = plat::DecimalSeparator();
+    return TextToFloat(tcpClient->ReceiveReply(), separator);
 }
