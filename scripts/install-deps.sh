@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the panel and the tests need, and only those missing.
+#   --bench   also what the benchmark table compares against (redis-server and its tools)
 set -euo pipefail
 packages=(
   cmake make g++ pkg-config
@@ -10,6 +11,7 @@ packages=(
   mingw-w64 wine wine64
   clang-14 libclang-rt-14-dev
 )
+[ "${1:-}" = "--bench" ] && packages+=(redis-server redis-tools)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Builds the benchmark programs if needed, runs them all once and prints one table of their figures.
-# Usage: scripts/bench.sh [build dir]   (default build-bench; redis-server is skipped when not installed)
+# Usage: bench/run.sh [build dir]   (default build-bench)
+# Installs what is missing first, redis-server included (the server is measured beside its PING);
+# KOVEX_NO_INSTALL=1 skips that, and a missing redis-server then leaves its rows skipped.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+[ "${KOVEX_NO_INSTALL:-}" = 1 ] || scripts/install-deps.sh --bench
 dir=${1:-build-bench}
 # An existing tree keeps its build type; a new one gets the optimised one with symbols.
 if [ -f "$dir/CMakeCache.txt" ]; then cmake -S . -B "$dir" >/dev/null
