@@ -6,9 +6,9 @@
 //    never closed; a last pair of requests gets exactly its own two replies;
 //  - the server closes garbage and oversized senders, as its rules say, and keeps serving everyone else;
 //  - the whole load (a million requests; fewer in the sanitizer build) ends within its time budget;
-//  - no good request waits longer than kMaxRoundTripMs for its reply. The target is 100 ms; the bound
-//    asserted is generous so a loaded two-core CI machine does not fail it. The measured p99 and
-//    maximum are printed.
+//  - no good request waits longer than 100 ms for its reply, whatever the others do. The test runs
+//    alone (RUN_SERIAL), so that the bound measures the server rather than a sibling test's load.
+//    The measured p50, p99 and maximum are printed.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -32,7 +32,7 @@ constexpr int kBudgetSeconds = 60;
 #endif
 constexpr int kGoodClients = 200;
 constexpr int kHostileSlots = 24;
-constexpr double kMaxRoundTripMs = 1000.0;
+constexpr double kMaxRoundTripMs = 100.0;
 constexpr double kStartAt = 777.25;
 // A hostile client's life; garbage and oversized senders must be closed by the server within it.
 constexpr double kHostileLifeMs = 40.0;
@@ -335,7 +335,7 @@ TEST(ServerSoak, ManyGoodClientsServedRightBesideHostileOnes) {
                 replies, kGoodClients, seconds, replies / seconds, hostileSerial, hostileBorn[0], hostileBorn[1],
                 hostileBorn[2], hostileBorn[3], hostileClosedRightly);
     std::printf("soak: round trip of a request (its frame of %zu sent together) p50 %.2f ms, p99 %.2f ms, max %.2f ms "
-                "(target 100 ms, asserted bound %.0f ms)\n",
+                "(bound %.0f ms)\n",
                 probes.size(), p50, p99, worst, kMaxRoundTripMs);
     EXPECT_LE(worst, kMaxRoundTripMs) << "a good client waited too long for a reply";
     EXPECT_GT(hostileClosedRightly, 0);
