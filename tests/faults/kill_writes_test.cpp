@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -57,6 +58,7 @@ Stepper StartStepper(const fs::path& dir, const fs::path& ipcDir) {
     if (pipe(in) != 0 || pipe(out) != 0) return {};
     const pid_t pid = fork();
     if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);  // a failed test leaves no stepper behind
         dup2(in[0], 0);
         dup2(out[1], 1);
         for (int fd : {in[0], in[1], out[0], out[1]}) close(fd);

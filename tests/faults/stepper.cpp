@@ -4,9 +4,11 @@
 // parent prints "PID=<child>", waits for the child's end and prints "END=<wait status>".
 // Starting the panel (libraries, GL driver, textures) costs far more than a settings write; forking a
 // started panel lets the test kill a thousand writers in well under a minute.
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -58,7 +60,10 @@ int main() {
         std::fflush(nullptr);
         const pid_t child = fork();
         if (child < 0) return 4;
-        if (child == 0) StepForever();
+        if (child == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGKILL);  // no writer outlives the stepper
+            StepForever();
+        }
         Say("PID=" + std::to_string(child));
         int status = 0;
         if (waitpid(child, &status, 0) != child) return 5;
