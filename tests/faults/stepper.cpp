@@ -3,7 +3,7 @@
 // without end, each step written to the settings file, and prints "X=<value>" after each step. The
 // parent prints "PID=<child>", waits for the child's end and prints "END=<wait status>".
 // Starting the panel (libraries, GL driver, textures) costs far more than a settings write; forking a
-// started panel lets the test kill a thousand writers in well under a minute.
+// started panel lets the test kill a thousand writers in about a minute and a half.
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
