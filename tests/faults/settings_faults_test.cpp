@@ -3,9 +3,7 @@
 // to an unprivileged user (root ignores permission bits) and the panel's window lives in the child.
 #include <gtest/gtest.h>
 
-#include <grp.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -15,57 +13,28 @@
 
 #include "shell/errors.h"
 #include "tests/faults/panel_driver.h"
+#include "tests/settings/child_run.h"
 #include "tests/shell/shell_fixture.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr uid_t kNobody = 65534;
 const std::string kSettings = "[WINDOW]\r\nX=100\r\nY=50\r\n[WINSIZE]\r\nWIDTH=300\r\nHEIGHT=200\r\n";
-
-struct Outcome {
-    int exitCode = -1;
-    std::string message;  // the error that reached the top, or "ok"
-};
 
 // Runs the panel in a forked child (as nobody when unprivileged): start, one Right step, then
 // fault(), then a second Right step. The child's outcome is what the program would show and end with.
-Outcome RunPanel(const fs::path& dir, bool unprivileged, const std::function<void()>& fault) {
-    int fds[2];
-    if (pipe(fds) != 0) return {};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
-        if (unprivileged && geteuid() == 0 &&
-            (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0))
-            _exit(90);
-        std::string message = "ok";
-        int code = 0;
-        try {
+ChildResult RunPanel(const fs::path& dir, bool unprivileged, const std::function<void()>& fault) {
+    return RunInChild(
+        [&] {
             fs::current_path(dir);
             if (!paneldriver::StartPanel()) throw KovexError("no window");
             paneldriver::Press(paneldriver::kF11);
             paneldriver::Press(paneldriver::kRight);
             fault();
             paneldriver::Press(paneldriver::kRight);
-        } catch (const std::exception& error) {
-            message = error.what();
-            code = 1;
-        }
-        (void)!write(fds[1], message.data(), message.size());
-        _exit(code);
-    }
-    close(fds[1]);
-    Outcome outcome;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = read(fds[0], buffer, sizeof buffer)) > 0) outcome.message.append(buffer, static_cast<std::size_t>(n));
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return outcome;
+        },
+        unprivileged);
 }
 
 std::string ReadAll(const fs::path& file) {
@@ -102,10 +71,10 @@ protected:
 // Catches a refused write that goes unnoticed, is reported without the path, or damages the file.
 TEST_F(SettingsFaultTest, ReadOnlyFileEndsTheProgramAndStaysAsItWas) {
     const fs::path path = file();
-    const Outcome outcome = RunPanel(dir_, true, [&] {
+    const ChildResult outcome = RunPanel(dir_, true, [&] {
         if (chmod(path.c_str(), 0444) != 0) throw KovexError("chmod failed");
     });
-    EXPECT_EQ(outcome.exitCode, 1);
+    EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(outcome.message, "Unable to write to " + path.string());
     // The first step went in, the refused one changed nothing, and no temporary file was left.
     EXPECT_EQ(ReadAll(path), "[WINDOW]\r\nX=101\r\nY=50\r\n[WINSIZE]\r\nWIDTH=300\r\nHEIGHT=200\r\n");
@@ -117,9 +86,9 @@ TEST_F(SettingsFaultTest, ReadOnlyFileEndsTheProgramAndStaysAsItWas) {
 // Catches a deleted file that makes the next write fail, or writes a file holding stale keys.
 TEST_F(SettingsFaultTest, DeletedFileIsCreatedByTheNextWrite) {
     const fs::path path = file();
-    const Outcome outcome = RunPanel(dir_, false, [&] { fs::remove(path); });
+    const ChildResult outcome = RunPanel(dir_, false, [&] { fs::remove(path); });
     EXPECT_EQ(outcome.message, "ok");
-    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_EQ(outcome.status, 0);
     // The step reads X from the file (absent now: 0) and writes that plus one, alone.
     EXPECT_EQ(ReadAll(path), "[WINDOW]\r\nX=1\r\n");
 }
@@ -128,8 +97,8 @@ TEST_F(SettingsFaultTest, DeletedFileIsCreatedByTheNextWrite) {
 TEST_F(SettingsFaultTest, RemovedFolderEndsTheProgramWithTheSameMessage) {
     const fs::path path = file();
     const fs::path dir = dir_;
-    const Outcome outcome = RunPanel(dir_, false, [&] { fs::remove_all(dir); });
-    EXPECT_EQ(outcome.exitCode, 1);
+    const ChildResult outcome = RunPanel(dir_, false, [&] { fs::remove_all(dir); });
+    EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(outcome.message, "Unable to write to " + path.string());
     EXPECT_FALSE(fs::exists(dir));
 }

@@ -1,12 +1,9 @@
 // Crash-safe settings writes and the platform's refusals, with real permissions and killed writers.
-// Tests run as root here and root ignores permission bits, so refusals are exercised in a forked
-// child that first drops to the unprivileged user "nobody" (uid/gid 65534); the folders it must be
-// able to write are given to that user. Run as an ordinary user, the child keeps its own identity.
+// Refusals are exercised in a forked child that drops to the unprivileged user "nobody" when the
+// tests run as root; the folders it must be able to write are given to that user.
 #include <gtest/gtest.h>
 
-#include <grp.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,11 +19,11 @@
 #include "shell/errors.h"
 #include "shell/profile_file.h"
 #include "shell/settings.h"
+#include "tests/settings/child_run.h"
 #include "test_support.h"
 
 namespace {
 
-constexpr uid_t kNobody = 65534;
 constexpr int kKillRounds = 200;
 
 bool IsRoot() { return geteuid() == 0; }
@@ -39,50 +36,6 @@ void GiveToNobody(const fs::path& path) {
 }
 
 void SetMode(const fs::path& path, unsigned mode) { ASSERT_EQ(chmod(path.c_str(), mode), 0); }
-
-struct ChildResult {
-    int status = -1;
-    std::string message;  // the KovexError text, or "ok"
-};
-
-// Runs body in a forked child as an unprivileged user and collects its outcome.
-ChildResult RunUnprivileged(const std::function<void()>& body, rlim_t fileSizeLimit = RLIM_INFINITY) {
-    int fds[2];
-    if (pipe(fds) != 0) return {};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
-        if (IsRoot() && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) _exit(90);
-        if (fileSizeLimit != RLIM_INFINITY) {
-            signal(SIGXFSZ, SIG_IGN);  // a too-long write then fails with EFBIG, as on a full disk
-            const rlimit limit{fileSizeLimit, fileSizeLimit};
-            if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(91);
-        }
-        std::string message = "ok";
-        int code = 0;
-        try {
-            body();
-        } catch (const KovexError& error) {
-            message = error.what();
-            code = 1;
-        } catch (...) {
-            message = "unexpected exception";
-            code = 2;
-        }
-        (void)!write(fds[1], message.data(), message.size());
-        _exit(code);
-    }
-    close(fds[1]);
-    ChildResult result;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = read(fds[0], buffer, sizeof buffer)) > 0) result.message.append(buffer, static_cast<std::size_t>(n));
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-}
 
 std::set<std::string> Listing(const fs::path& dir) {
     std::set<std::string> names;
@@ -125,7 +78,7 @@ TEST(SettingsRefusals, ReadOnlyFile) {
     GiveToNobody(path);
     SetMode(path, 0444);
     SettingsAt at(path);
-    const ChildResult result = RunUnprivileged([] { WriteSettingInt("WINDOW", "X", 2); });
+    const ChildResult result = RunInChild([] { WriteSettingInt("WINDOW", "X", 2); });
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.message, "Unable to write to " + path);
     EXPECT_EQ(ReadBytes(path), kOld);
@@ -142,7 +95,7 @@ TEST(SettingsRefusals, ReadOnlyFolderWritableFile) {
     const ino_t inode = InodeOf(path);
     SetMode(dir.path(), 0555);
     SettingsAt at(path);
-    const ChildResult result = RunUnprivileged([] {
+    const ChildResult result = RunInChild([] {
         WriteSettingInt("WINDOW", "X", 2);
         WriteSettingInt("WINSIZE", "WIDTH", 640);
     });
@@ -150,7 +103,7 @@ TEST(SettingsRefusals, ReadOnlyFolderWritableFile) {
     EXPECT_EQ(ReadBytes(path), "[WINDOW]\r\nX=2\r\n[WINSIZE]\r\nWIDTH=640\r\n");
     EXPECT_EQ(InodeOf(path), inode);
     // Shrinking in place must not leave old bytes at the end.
-    const ChildResult shrink = RunUnprivileged([] { WriteSettingInt("WINSIZE", "WIDTH", 1); });
+    const ChildResult shrink = RunInChild([] { WriteSettingInt("WINSIZE", "WIDTH", 1); });
     EXPECT_EQ(shrink.message, "ok");
     EXPECT_EQ(ReadBytes(path), "[WINDOW]\r\nX=2\r\n[WINSIZE]\r\nWIDTH=1\r\n");
 }
@@ -165,13 +118,13 @@ TEST(SettingsRefusals, ReadOnlyFolderReadOnlyOrMissingFile) {
     SetMode(path, 0444);
     SetMode(dir.path(), 0555);
     SettingsAt at(path);
-    ChildResult result = RunUnprivileged([] { WriteSettingInt("WINDOW", "X", 2); });
+    ChildResult result = RunInChild([] { WriteSettingInt("WINDOW", "X", 2); });
     EXPECT_EQ(result.message, "Unable to write to " + path);
     EXPECT_EQ(ReadBytes(path), kOld);
 
     const std::string missing = dir.file("other.INI");
     settingsFile.path = missing;
-    result = RunUnprivileged([] { WriteSettingInt("WINDOW", "X", 2); });
+    result = RunInChild([] { WriteSettingInt("WINDOW", "X", 2); });
     EXPECT_EQ(result.message, "Unable to write to " + missing);
     EXPECT_FALSE(fs::exists(missing));
 }
@@ -181,7 +134,7 @@ TEST(SettingsRefusals, MissingFolder) {
     TempDir dir;
     const std::string path = (dir.path() / "gone" / "KOVEXFuel.INI").string();
     SettingsAt at(path);
-    const ChildResult result = RunUnprivileged([] { WriteSettingInt("WINDOW", "X", 2); });
+    const ChildResult result = RunInChild([] { WriteSettingInt("WINDOW", "X", 2); });
     EXPECT_EQ(result.message, "Unable to write to " + path);
     EXPECT_FALSE(fs::exists(dir.path() / "gone"));
 }
@@ -195,7 +148,7 @@ TEST(SettingsRefusals, UnreadableFileIsNotReplaced) {
     GiveToNobody(path);
     SetMode(path, 0200);
     SettingsAt at(path);
-    const ChildResult result = RunUnprivileged([] { WriteSettingInt("WINDOW", "X", 2); });
+    const ChildResult result = RunInChild([] { WriteSettingInt("WINDOW", "X", 2); });
     EXPECT_EQ(result.message, "Unable to write to " + path);
     SetMode(path, 0600);  // so that this test can look, also when it runs unprivileged
     EXPECT_EQ(ReadBytes(path), kOld + "[LAN]\r\nUSELAN=Y\r\n");
@@ -210,14 +163,14 @@ TEST(SettingsRefusals, FullDiskLeavesTheOldFile) {
     WriteBytes(path, old);
     GiveToNobody(path);
     SettingsAt at(path);
-    ChildResult result = RunUnprivileged([] { WriteSettingInt("WINDOW", "X", 2); }, 1024);
+    ChildResult result = RunInChild([] { WriteSettingInt("WINDOW", "X", 2); }, true, 1024);
     EXPECT_EQ(result.message, "Unable to write to " + path);
     EXPECT_EQ(ReadBytes(path), old);
     EXPECT_EQ(Listing(dir.path()), std::set<std::string>{"KOVEXFuel.INI"});
 
     // Rewritten in place (folder refuses new files): space is claimed before any byte changes.
     SetMode(dir.path(), 0555);
-    result = RunUnprivileged([] { WriteSettingInt("WINDOW", "X", 123456789); }, old.size());
+    result = RunInChild([] { WriteSettingInt("WINDOW", "X", 123456789); }, true, old.size());
     EXPECT_EQ(result.message, "Unable to write to " + path);
     EXPECT_EQ(ReadBytes(path), old);
 }
