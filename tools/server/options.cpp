@@ -2,8 +2,9 @@
 #include "tools/server/options.h"
 
 #include <cerrno>
-#include <cmath>
 #include <cstdlib>
+
+#include "tools/cli/option_values.h"
 
 namespace {
 
@@ -14,16 +15,6 @@ bool ParseUnsigned(const char* text, std::uint32_t limit, std::uint32_t& value) 
     const unsigned long long v = std::strtoull(text, &end, 10);
     if (errno != 0 || *end != '\0' || v > limit) return false;
     value = static_cast<std::uint32_t>(v);
-    return true;
-}
-
-bool ParseNonNegative(const char* text, double limit, double& value) {
-    if (!text || !*text) return false;
-    char* end = nullptr;
-    errno = 0;
-    const double v = std::strtod(text, &end);
-    if (errno != 0 || *end != '\0' || !std::isfinite(v) || v < 0.0 || v > limit) return false;
-    value = v;
     return true;
 }
 
@@ -76,18 +67,7 @@ bool ParseServerOptions(int argc, char** argv, ServerOptions& options, std::stri
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        auto needValue = [&](bool ok) {
-            if (!value) {
-                error = "missing value after " + arg;
-                return false;
-            }
-            if (!ok) {
-                error = "bad value for " + arg + ": " + value;
-                return false;
-            }
-            ++i;
-            return true;
-        };
+        auto needValue = [&](bool ok) { return TakeOptionValue(argc, argv, i, ok, error); };
         std::uint32_t number = 0;
         if (arg == "--help" || arg == "-h") {
             options.help = true;

@@ -2,9 +2,11 @@
 #include "tools/simulator/options.h"
 
 #include <cerrno>
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
+
+#include "tools/cli/option_values.h"
 
 namespace {
 
@@ -15,16 +17,6 @@ bool ParseUnsigned(const char* text, std::uint32_t& value) {
     const unsigned long long v = std::strtoull(text, &end, 0);  // decimal, or hex with 0x
     if (errno != 0 || *end != '\0' || v > 0xFFFFFFFFull) return false;
     value = static_cast<std::uint32_t>(v);
-    return true;
-}
-
-bool ParseNonNegative(const char* text, double& value) {
-    if (!text || !*text) return false;
-    char* end = nullptr;
-    errno = 0;
-    const double v = std::strtod(text, &end);
-    if (errno != 0 || *end != '\0' || !std::isfinite(v) || v < 0.0) return false;
-    value = v;
     return true;
 }
 
@@ -70,18 +62,7 @@ bool ParseStandInOptions(int argc, char** argv, StandInOptions& options, std::st
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        auto needValue = [&](bool ok) {
-            if (!value) {
-                error = "missing value after " + arg;
-                return false;
-            }
-            if (!ok) {
-                error = "bad value for " + arg + ": " + value;
-                return false;
-            }
-            ++i;
-            return true;
-        };
+        auto needValue = [&](bool ok) { return TakeOptionValue(argc, argv, i, ok, error); };
         if (arg == "--help" || arg == "-h") {
             options.help = true;
         } else if (arg == "--class") {
@@ -103,12 +84,12 @@ bool ParseStandInOptions(int argc, char** argv, StandInOptions& options, std::st
             if (!needValue(ParseUnsigned(value, code) && code <= 0xFFFF)) return false;
             options.simulatorCode = code;
         } else if (arg == "--time-scale") {
-            if (!needValue(ParseNonNegative(value, options.timeScale) && options.timeScale <= 1000.0)) return false;
+            if (!needValue(ParseNonNegative(value, 1000.0, options.timeScale))) return false;
         } else if (arg == "--start-at") {
-            if (!needValue(ParseNonNegative(value, options.startAtSeconds) && options.startAtSeconds <= 1e6))
-                return false;
+            if (!needValue(ParseNonNegative(value, 1e6, options.startAtSeconds))) return false;
         } else if (arg == "--lifetime") {
-            if (!needValue(ParseNonNegative(value, options.lifetimeSeconds))) return false;
+            const double noLimit = std::numeric_limits<double>::max();
+            if (!needValue(ParseNonNegative(value, noLimit, options.lifetimeSeconds))) return false;
         } else if (arg == "--exit-with-parent") {
             options.exitWithParent = true;
         } else if (arg == "--verbose") {
