@@ -4,49 +4,23 @@
 # the panel with code 0 and the server sees it leave. Then the server is gone and the panel ends with
 # "initialization failed.".
 # Usage: network_road_test.sh <wine> <bin folder> <assets folder>   (DISPLAY and WINEPREFIX set)
-set -u
-. "$(dirname "$0")/../find_window.sh"
-wine=$1
-bin=$2
-assets=$3
-work=$(mktemp -d)
-server_pid=
-panel_pid=
-cleanup() {
-  [ -n "$panel_pid" ] && kill "$panel_pid" 2>/dev/null
-  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; for f in "$work"/*.log; do [ -f "$f" ] && { echo "--- $f"; tail -n 20 "$f"; }; done; exit 1; }
-
-cp "$assets"/* "$work"/
-cd "$work"
+. "$(dirname "$0")/road_common.sh"
 
 "$wine" "$bin/kovex-server.exe" --port 0 --time-scale 0 --start-at 300 --log-requests --lifetime 120 \
   </dev/null >server.log 2>&1 &
-server_pid=$!
+companion_pid=$!
 for _ in $(seq 200); do grep -q '^listening on' server.log && break; sleep 0.1; done
 port=$(tr -d '\r' < server.log | sed -n 's/^listening on .*:\([0-9]*\)$/\1/p')
 [ -n "$port" ] || fail "the server did not start"
 printf '[LAN]\r\nUSELAN=Y\r\nKOVEXSERVER=127.0.0.1\r\nKOVEXPORT=%s\r\n[WINSIZE]\r\nWIDTH=552\r\nHEIGHT=200\r\n' "$port" > KOVEXFuel.INI
 
-KOVEX_NO_MESSAGE_BOXES=1 "$wine" "$bin/KOVEXFuel.exe" </dev/null >panel.log 2>&1 &
-panel_pid=$!
-"$wine" "$bin/kovex-wintool.exe" find OpenGl 20000 >tool.log 2>&1 || fail "the panel window did not appear"
+start_panel
 find_window 'Kelvo Oil - Fuel Flow Panel v1\.2 - Freeware \[NETWORK\]' >/dev/null ||
   fail "no window with the network title"
 for _ in $(seq 200); do [ "$(grep -c '^request' server.log)" -ge 44 ] && break; sleep 0.1; done
 [ "$(grep -c '^request' server.log)" -ge 44 ] || fail "the panel did not read four frames"
 
-"$wine" "$bin/kovex-wintool.exe" close OpenGl >>tool.log 2>&1 || fail "the panel did not take the close message"
-for _ in $(seq 100); do kill -0 "$panel_pid" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$panel_pid" 2>/dev/null && fail "the close message did not end the panel"
-wait "$panel_pid"
-code=$?
-panel_pid=
-[ "$code" -eq 0 ] || fail "the panel ended with code $code"
+close_panel
 for _ in $(seq 100); do grep -q 'left: closed by peer' server.log && break; sleep 0.1; done
 grep -q 'left: closed by peer' server.log || fail "the server did not see the panel leave"
 
@@ -58,9 +32,9 @@ count=$(echo "$requests" | wc -l)
 for _ in $(seq $(( (count - 4) / 10 ))); do expected="$expected $frame"; done
 [ "$(echo $requests)" = "$expected" ] || fail "requests out of order: $(echo $requests | head -c 400)"
 
-kill "$server_pid"
-wait "$server_pid" 2>/dev/null
-server_pid=
+kill "$companion_pid"
+wait "$companion_pid" 2>/dev/null
+companion_pid=
 KOVEX_NO_MESSAGE_BOXES=1 "$wine" "$bin/KOVEXFuel.exe" </dev/null >gone.log 2>panel.err
 code=$?
 [ "$code" -eq 0 ] || fail "exit code $code with the server gone"
