@@ -63,36 +63,33 @@ std::vector<std::uint8_t> BitmapEntry(cairo_surface_t* surface) {
     return b;
 }
 
-}  // namespace
-
-RgbPicture ColourOverBlack(cairo_surface_t* surface) {
+// The surface's pixels, each turned into three bytes by toRgb(premultiplied ARGB pixel, out).
+template <typename PixelToRgb>
+RgbPicture MapPixels(cairo_surface_t* surface, PixelToRgb toRgb) {
     cairo_surface_flush(surface);
     RgbPicture out;
     out.width = cairo_image_surface_get_width(surface);
     out.height = cairo_image_surface_get_height(surface);
     out.rgb.reserve(static_cast<std::size_t>(out.width) * out.height * 3);
     for (int y = 0; y < out.height; ++y)
-        for (int x = 0; x < out.width; ++x) {
-            const std::uint32_t p = PixelAt(surface, x, y);
-            out.rgb.push_back(static_cast<std::uint8_t>(p >> 16));
-            out.rgb.push_back(static_cast<std::uint8_t>(p >> 8));
-            out.rgb.push_back(static_cast<std::uint8_t>(p));
-        }
+        for (int x = 0; x < out.width; ++x) toRgb(PixelAt(surface, x, y), out.rgb);
     return out;
 }
 
+}  // namespace
+
+RgbPicture ColourOverBlack(cairo_surface_t* surface) {
+    return MapPixels(surface, [](std::uint32_t p, std::vector<std::uint8_t>& rgb) {
+        rgb.insert(rgb.end(), {static_cast<std::uint8_t>(p >> 16), static_cast<std::uint8_t>(p >> 8),
+                               static_cast<std::uint8_t>(p)});
+    });
+}
+
 RgbPicture CutOutMask(cairo_surface_t* surface) {
-    cairo_surface_flush(surface);
-    RgbPicture out;
-    out.width = cairo_image_surface_get_width(surface);
-    out.height = cairo_image_surface_get_height(surface);
-    out.rgb.reserve(static_cast<std::size_t>(out.width) * out.height * 3);
-    for (int y = 0; y < out.height; ++y)
-        for (int x = 0; x < out.width; ++x) {
-            const std::uint8_t keep = static_cast<std::uint8_t>(255 - (PixelAt(surface, x, y) >> 24));
-            out.rgb.insert(out.rgb.end(), {keep, keep, keep});
-        }
-    return out;
+    return MapPixels(surface, [](std::uint32_t p, std::vector<std::uint8_t>& rgb) {
+        const std::uint8_t keep = static_cast<std::uint8_t>(255 - (p >> 24));
+        rgb.insert(rgb.end(), {keep, keep, keep});
+    });
 }
 
 bool WriteBmp24(const std::string& path, const RgbPicture& picture) {
