@@ -60,16 +60,20 @@ std::string NameOf(const sockaddr_in& a) {
 
 std::string ErrnoText(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
+// A new TCP socket for address:port, which it fills in; -1 with error set when either fails.
+int OpenStreamSocket(const std::string& address, std::uint16_t port, sockaddr_in& where, std::string& error) {
+    if (!ParseAddress(address, port, where, error)) return -1;
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) error = ErrnoText("socket");
+    return fd;
+}
+
 }  // namespace
 
 NetSocket NetListen(const std::string& address, std::uint16_t port, std::string& error) {
     sockaddr_in where;
-    if (!ParseAddress(address, port, where, error)) return kNoNetSocket;
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        error = ErrnoText("socket");
-        return kNoNetSocket;
-    }
+    const int fd = OpenStreamSocket(address, port, where, error);
+    if (fd < 0) return kNoNetSocket;
     int on = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);  // a restart need not wait out TIME_WAIT
     if (bind(fd, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0) {
@@ -120,12 +124,8 @@ NetSocket NetAccept(NetSocket listener, std::string& peer, std::string& error) {
 
 NetSocket NetConnect(const std::string& address, std::uint16_t port, std::string& error) {
     sockaddr_in where;
-    if (!ParseAddress(address, port, where, error)) return kNoNetSocket;
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        error = ErrnoText("socket");
-        return kNoNetSocket;
-    }
+    const int fd = OpenStreamSocket(address, port, where, error);
+    if (fd < 0) return kNoNetSocket;
     int r;
     do {
         r = connect(fd, reinterpret_cast<sockaddr*>(&where), sizeof where);
