@@ -10,6 +10,7 @@ packages=(
   xvfb xauth xdotool x11-xserver-utils locales imagemagick
   mingw-w64 wine wine64
   clang-14 libclang-rt-14-dev
+  dpkg-dev help2man lintian mmdebstrap
 )
 [ "${1:-}" = "--bench" ] && packages+=(redis-server redis-tools)
 missing=()

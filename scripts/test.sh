@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds a normal and an ASan+UBSan tree and runs every test in both, then
-# the Windows build under Wine and a short run of every fuzz target.
+# the Windows build under Wine, a short run of every fuzz target, and the packages built and installed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -17,4 +17,7 @@ echo "== Windows build, tests under Wine"
 scripts/test-windows.sh || status=1
 echo "== fuzzing (about 30 s per target)"
 scripts/fuzz.sh || status=1
+echo "== Debian package: built, checked by lintian and against its layout, installed in a throwaway root"
+{ scripts/package.sh && tests/package/check_package.sh dist . &&
+  tests/package/install_test.sh dist/kovexfuel_*.deb build-pkg/install-test; } || status=1
 exit $status
