@@ -12,23 +12,28 @@
 
 namespace {
 
-// The conversion must accept a number only as the platform's own reader does (with a full stop).
+// The conversion must accept a number only as the platform's own reader does (with a full stop),
+// and a full stop reads the same whatever the regional separator is.
 void ReadNumber(const std::string& reply) {
-    for (const char separator : {'.', ','}) {
-        double value = 0.0;
+    bool accepted[2] = {false, false};
+    double values[2] = {0.0, 0.0};
+    const char separators[2] = {'.', ','};
+    for (int i = 0; i < 2; ++i) {
         try {
-            value = TextToFloat(reply, separator);
+            values[i] = TextToFloat(reply, separators[i]);
+            accepted[i] = true;
         } catch (const KovexError&) {
             continue;
         }
-        if (!std::isfinite(value)) std::abort();
-        if (separator != '.' || reply.find('\0') != std::string::npos) continue;
-        std::size_t begin = 0;
-        while (begin < reply.size() && static_cast<unsigned char>(reply[begin]) <= 32) ++begin;
-        errno = 0;
-        const double reference = std::strtod(reply.c_str() + begin, nullptr);
-        if (errno == 0 && std::isfinite(reference) && reference != value) std::abort();
+        if (!std::isfinite(values[i])) std::abort();
     }
+    if (reply.find(',') == std::string::npos && (accepted[0] != accepted[1] || values[0] != values[1])) std::abort();
+    if (!accepted[0] || reply.find('\0') != std::string::npos) return;
+    std::size_t begin = 0;
+    while (begin < reply.size() && static_cast<unsigned char>(reply[begin]) <= 32) ++begin;
+    errno = 0;
+    const double reference = std::strtod(reply.c_str() + begin, nullptr);
+    if (errno == 0 && std::isfinite(reference) && reference != values[0]) std::abort();
 }
 
 }  // namespace

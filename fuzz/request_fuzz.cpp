@@ -62,12 +62,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = length; i < sizeof out; ++i)
         if (out[i] != 0x55) std::abort();  // nothing written past the text
     const std::string reply(out, length);
-    double value = 0.0;
-    try {
-        value = TextToFloat(reply, '.');
-    } catch (const KovexError&) {
-        std::abort();  // a reply the panel cannot read
+    // Every reply must read back exactly, in a region that writes a full stop and in one that writes a comma.
+    for (const char separator : {'.', ','}) {
+        double value = 0.0;
+        try {
+            value = TextToFloat(reply, separator);
+        } catch (const KovexError&) {
+            std::abort();  // a reply the panel cannot read
+        }
+        if (value != ValueOf(kind, bytes)) std::abort();
     }
-    if (value != ValueOf(kind, bytes)) std::abort();
     return 0;
 }

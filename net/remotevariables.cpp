@@ -34,7 +34,8 @@ double TextToFloat(const std::string& text, char decimalSeparator) {
         number += text[pos++];
         digits = true;
     }
-    if (pos < end && text[pos] == decimalSeparator) {
+    // Servers write a full stop whatever the user's region; the region's own separator reads too.
+    if (pos < end && (text[pos] == '.' || text[pos] == decimalSeparator)) {
         number += '.';
         ++pos;
         while (pos < end && IsDigit(text[pos])) {

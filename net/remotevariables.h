@@ -9,6 +9,7 @@
 // "'%s' is not a valid floating point value" for a reply that is not a number.
 double RequestRemoteVariable(std::uint32_t offset, const std::string& size, const std::string& kind);
 
-// A number text with optional blanks, sign, one decimal separator and exponent, as the user's
-// regional settings write it. A number too large for a double reads as 0.
+// A number text with optional blanks, sign, one decimal separator and exponent. The separator is a
+// full stop or the user's regional one (the texts carry no thousands separators, so either reading
+// is plain). A number too large for a double reads as 0.
 double TextToFloat(const std::string& text, char decimalSeparator);
