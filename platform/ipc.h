@@ -73,7 +73,8 @@ void IpcReply(IpcIncoming* incoming, std::uint32_t result);
 // Ends a pending message without an answer; its sender sees an error at once.
 void IpcDrop(IpcIncoming* incoming);
 
-// Opens an existing named mapping and maps size bytes of it; null when there is none.
+// Opens an existing named mapping and maps size bytes of it; null when there is none. A closed view
+// may stay mapped for the next open of the same name, as long as the name still leads to its mapping.
 void* IpcOpenMappingView(const char* name, std::uint32_t size);
 void IpcCloseMappingView(void* view, std::uint32_t size);
 

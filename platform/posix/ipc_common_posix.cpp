@@ -79,22 +79,29 @@ int WaitFor(int fd, short events, std::int64_t deadlineMs) {
 
 }  // namespace
 
-int ReadAll(int fd, void* data, std::size_t size, std::int64_t deadlineMs) {
+int ReadAtLeast(int fd, void* data, std::size_t least, std::size_t most, std::int64_t deadlineMs, std::size_t* got) {
     auto* bytes = static_cast<unsigned char*>(data);
     std::size_t done = 0;
-    while (done < size) {
-        const ssize_t got = recv(fd, bytes + done, size - done, MSG_DONTWAIT);
-        if (got > 0) {
-            done += static_cast<std::size_t>(got);
+    *got = 0;
+    while (done < least) {
+        const ssize_t n = recv(fd, bytes + done, most - done, MSG_DONTWAIT);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            *got = done;
             continue;
         }
-        if (got == 0) return ECONNRESET;
+        if (n == 0) return ECONNRESET;
         if (errno == EINTR) continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK) return errno;
         const int w = WaitFor(fd, POLLIN, deadlineMs);
         if (w != 0) return w;
     }
     return 0;
+}
+
+int ReadAll(int fd, void* data, std::size_t size, std::int64_t deadlineMs) {
+    std::size_t got = 0;
+    return ReadAtLeast(fd, data, size, size, deadlineMs, &got);
 }
 
 int WriteAll(int fd, const void* data, std::size_t size, std::int64_t deadlineMs) {

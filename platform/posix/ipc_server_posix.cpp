@@ -37,17 +37,51 @@ OwnedSlot* FindOwned(IpcOwnedWindow window) {
 // Reads one request from a fresh connection; false (and nothing kept) when it is not a whole, sane one.
 bool ReadRequest(int fd, IpcIncoming* incoming) {
     const std::int64_t deadline = NowMs() + kRequestReadMs;
+    // A sender writes its whole request at once and sends nothing after it, so one receive of the
+    // largest request usually takes all of it.
+    unsigned char buffer[sizeof(WireRequest) + kMaxAtomName];
+    std::size_t got = 0;
+    if (ReadAtLeast(fd, buffer, sizeof(WireRequest), sizeof buffer, deadline, &got) != 0) return false;
     WireRequest head{};
-    if (ReadAll(fd, &head, sizeof head, deadline) != 0) return false;
+    std::memcpy(&head, buffer, sizeof head);
     if (head.magic != kWireMagic || head.nameLength > kMaxAtomName) return false;
-    char name[kMaxAtomName + 1] = {};
-    if (head.nameLength && ReadAll(fd, name, head.nameLength, deadline) != 0) return false;
+    const std::size_t whole = sizeof head + head.nameLength;
+    if (got < whole && ReadAll(fd, buffer + got, whole - got, deadline) != 0) return false;
+    const char* name = reinterpret_cast<const char*>(buffer + sizeof head);
     if (std::memchr(name, '\0', head.nameLength)) return false;
     incoming->message = head.message;
     incoming->wParam = head.wParam;
-    std::memcpy(incoming->atomName, name, sizeof incoming->atomName);
+    std::memcpy(incoming->atomName, name, head.nameLength);
+    std::memset(incoming->atomName + head.nameLength, 0, sizeof incoming->atomName - head.nameLength);
     incoming->sender = fd;
     return true;
+}
+
+// Views of request areas stay mapped from one message to the next: opening and mapping an area
+// costs several bare message round trips, and a client names the same area in every message.
+constexpr int kMaxKeptViews = 4;
+struct KeptView {
+    char name[kMaxAtomName + 2];  // "/" + the area's name; empty once the name no longer leads here
+    int fd;                       // kept open to see whether the name still leads to this area
+    void* view;                   // null when the slot is free
+    std::uint32_t size;
+    std::uint32_t holders;  // opens not yet closed; a view in use is never unmapped
+    std::uint64_t lastUse;
+};
+KeptView keptViews[kMaxKeptViews];
+std::uint64_t viewUses = 0;
+
+void ReleaseKept(KeptView& kept) {
+    munmap(kept.view, kept.size);
+    close(kept.fd);
+    kept = KeptView{};
+}
+
+// A kept area is still the one its name leads to while it has a name at all: a client that closes
+// its link removes the name, and one that opens again gets a new area under the same name.
+bool StillNamed(const KeptView& kept) {
+    struct stat st {};
+    return fstat(kept.fd, &st) == 0 && st.st_nlink > 0 && st.st_size >= static_cast<off_t>(kept.size);
 }
 
 }  // namespace
@@ -124,19 +158,51 @@ void IpcDrop(IpcIncoming* incoming) {
 
 void* IpcOpenMappingView(const char* name, std::uint32_t size) {
     if (!name || !*name || std::strchr(name, '/') || std::strlen(name) > kMaxAtomName || size == 0) return nullptr;
-    const std::string shmName = std::string("/") + name;
-    const int fd = shm_open(shmName.c_str(), O_RDWR | O_CLOEXEC, 0);
+    char shmName[kMaxAtomName + 2] = "/";
+    std::strcat(shmName, name);
+    KeptView* slot = nullptr;  // for a new view: a free slot, else the least recently used idle one
+    for (auto& kept : keptViews) {
+        if (kept.name[0] && kept.size == size && std::strcmp(kept.name, shmName) == 0) {
+            if (StillNamed(kept)) {
+                ++kept.holders;
+                kept.lastUse = ++viewUses;
+                return kept.view;
+            }
+            kept.name[0] = '\0';
+            if (kept.holders == 0) ReleaseKept(kept);
+        }
+        if (kept.holders > 0) continue;
+        if (!slot || (slot->view && (!kept.view || kept.lastUse < slot->lastUse))) slot = &kept;
+    }
+    const int fd = shm_open(shmName, O_RDWR | O_CLOEXEC, 0);
     if (fd < 0) return nullptr;
     struct stat st {};
     void* view = MAP_FAILED;
     if (fstat(fd, &st) == 0 && st.st_size >= static_cast<off_t>(size))
         view = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    close(fd);
-    return view == MAP_FAILED ? nullptr : view;
+    if (view == MAP_FAILED || !slot) {
+        close(fd);  // without a free slot the view lives until its close alone
+        return view == MAP_FAILED ? nullptr : view;
+    }
+    if (slot->view) ReleaseKept(*slot);
+    std::memcpy(slot->name, shmName, sizeof shmName);
+    slot->fd = fd;
+    slot->view = view;
+    slot->size = size;
+    slot->holders = 1;
+    slot->lastUse = ++viewUses;
+    return view;
 }
 
 void IpcCloseMappingView(void* view, std::uint32_t size) {
-    if (view && size) munmap(view, size);
+    if (!view) return;
+    for (auto& kept : keptViews) {
+        if (kept.view != view) continue;
+        // It stays mapped for the area's next message, unless its name has gone meanwhile.
+        if (kept.holders > 0 && --kept.holders == 0 && !kept.name[0]) ReleaseKept(kept);
+        return;
+    }
+    if (size) munmap(view, size);
 }
 
 }  // namespace plat
