@@ -22,22 +22,41 @@ struct Figures {
     double median, p99;
 };
 
+std::vector<double> micros[2];
+
 template <typename Step>
-Figures Measure(Step step) {
-    for (int i = 0; i < kWarmUp; ++i) step();
-    std::vector<double> micros;
-    micros.reserve(kRounds);
-    for (int i = 0; i < kRounds; ++i) {
-        const auto t0 = std::chrono::steady_clock::now();
-        if (!step()) {
-            std::fprintf(stderr, "kovex-bench-simlink: an exchange failed\n");
-            std::exit(1);
-        }
-        const auto t1 = std::chrono::steady_clock::now();
-        micros.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
+void Time(Step& step, std::vector<double>& into) {
+    const auto t0 = std::chrono::steady_clock::now();
+    if (!step()) {
+        std::fprintf(stderr, "kovex-bench-simlink: an exchange failed\n");
+        std::exit(1);
     }
-    std::sort(micros.begin(), micros.end());
-    return {micros[micros.size() / 2], micros[micros.size() * 99 / 100]};
+    const auto t1 = std::chrono::steady_clock::now();
+    into.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
+}
+
+Figures Summary(std::vector<double>& v) {
+    std::sort(v.begin(), v.end());
+    return {v[v.size() / 2], v[v.size() * 99 / 100]};
+}
+
+// The two steps take turns, so a change in the machine's load touches both figures alike.
+template <typename StepA, typename StepB>
+void MeasureInTurns(StepA a, StepB b, Figures& figuresA, Figures& figuresB) {
+    for (int i = 0; i < kWarmUp; ++i) {
+        a();
+        b();
+    }
+    for (auto& m : micros) {
+        m.clear();
+        m.reserve(kRounds);
+    }
+    for (int i = 0; i < kRounds; ++i) {
+        Time(a, micros[0]);
+        Time(b, micros[1]);
+    }
+    figuresA = Summary(micros[0]);
+    figuresB = Summary(micros[1]);
 }
 
 // The frame's read step without its 1 ms sleep.
@@ -77,11 +96,13 @@ int main() {
     }
 
     const std::uint32_t ping = plat::IpcRegisterMessage("KovexBench:Ping");
-    const Figures bare = Measure([&] {
-        std::uint32_t reply = 0, error = 0;
-        return plat::IpcSendMessage(window, ping, 0, 2000, &reply, &error);
-    });
-    const Figures frame = Measure(FrameExchange);
+    Figures bare{}, frame{};
+    MeasureInTurns(
+        [&] {
+            std::uint32_t reply = 0, error = 0;
+            return plat::IpcSendMessage(window, ping, 0, 2000, &reply, &error);
+        },
+        FrameExchange, bare, frame);
 
     SimLinkClose();
     plat::StopChildProcess(sim, 2000);

@@ -27,7 +27,7 @@ std::int64_t NowMs();
 // Reads or writes exactly size bytes on a non-blocking socket before the deadline.
 // Returns 0 on success, -1 on time-out, otherwise an errno value (end of stream reads as ECONNRESET).
 int ReadAll(int fd, void* data, std::size_t size, std::int64_t deadlineMs);
-// The same for at least least and at most most bytes, taking what has arrived; *got tells how many.
+// The same, taking whatever has arrived up to most bytes once least have; *got tells how many came.
 int ReadAtLeast(int fd, void* data, std::size_t least, std::size_t most, std::int64_t deadlineMs, std::size_t* got);
 int WriteAll(int fd, const void* data, std::size_t size, std::int64_t deadlineMs);
 
