@@ -1,5 +1,7 @@
 // Fuzz target: the settings reader and writer on any content and names. A value written is read
-// back as written, every other key reads as before, and a refused write changes nothing.
+// back as written, every other key reads as before, and a refused write changes nothing. Any file
+// decodes and encodes back to its own bytes (UTF-16 ones included), and a key written into a UTF-16
+// file keeps the file UTF-16.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdlib>
@@ -48,6 +50,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string otherSection = input.ConsumeRandomLengthString(40);
     const std::string otherKey = input.ConsumeRandomLengthString(40);
     const std::string content = input.ConsumeRemainingBytesAsString();
+
+    const ProfileText decoded = DecodeProfileFile(content);
+    std::string encoded;
+    if (!EncodeProfileFile(decoded, encoded) || encoded != content) std::abort();
+    if (decoded.encoding != ProfileEncoding::Bytes) {
+        ProfileText changed = decoded;
+        if (ProfileSetString(changed.text, section, key, value) && EncodeProfileFile(changed, encoded) &&
+            (DecodeProfileFile(encoded).encoding != decoded.encoding || DecodeProfileFile(encoded).text != changed.text))
+            std::abort();
+    }
 
     const std::string missing = "\x01missing";  // a default no stored value can read as
     const std::string before = ProfileGetString(content, section, key, missing);

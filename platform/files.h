@@ -1,6 +1,9 @@
-// File-system seam: the working directory, whole-file reads and crash-safe whole-file replacement.
+// File-system seam: the working directory, bounded whole-file reads and crash-safe whole-file
+// replacement that concurrent writers of one file can share.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <string>
 
 namespace plat {
@@ -11,21 +14,34 @@ std::string CurrentDirectory();
 // Joins a directory and a file name with the platform's separator; an empty directory gives the name.
 std::string JoinPath(const std::string& directory, const std::string& name);
 
-enum class ReadStatus { Read, Missing, Failed };
+// Missing only when nothing is there. NotRegular for a directory, a pipe, a device and the like,
+// which is never read (so a pipe cannot block and a device cannot stream without end). TooLarge
+// when the file holds more than the reader's limit. Failed when a file is there but cannot be read,
+// so a writer never mistakes it for an empty file.
+enum class ReadStatus { Read, Missing, NotRegular, TooLarge, Failed };
 
-// Reads the whole file into content (emptied unless Read). Missing only when no file is there;
-// Failed when one is there but cannot be read, so a writer never mistakes it for an empty file.
-ReadStatus ReadWholeFile(const std::string& path, std::string& content);
+// Reads the whole file into content (emptied unless Read), at most maxBytes of it.
+ReadStatus ReadWholeFile(const std::string& path, std::string& content, std::size_t maxBytes);
 
 // Replaces the file's whole content so that a crash, a kill or a full disk at any moment leaves
 // either the old content or the new one. Creates a missing file. Writes through symbolic links to
 // their target and keeps the file's permission bits. Where the folder refuses new files but the file
 // itself is writable, the file is rewritten in place instead. False if the platform refuses the write
 // (read-only file, folder that cannot be written, missing folder, no space).
+// Each call writes its own temporary file beside the target, named ReplacementTempPrefix(path)
+// followed by a suffix of its own; temporary files left by killed writers are removed by later
+// calls, and those of writers still at work are never touched.
 bool ReplaceFileContent(const std::string& path, const std::string& content);
 
-// The fixed name of the temporary file that ReplaceFileContent uses beside path (after following
-// links). A writer killed mid-way can leave it behind; the next replacement removes or reuses it.
-std::string ReplacementTempPath(const std::string& path);
+// Reads the file (a missing one as empty), lets edit change the content and, if edit returns true,
+// replaces the file with it as ReplaceFileContent does. The whole read-change-write holds a lock
+// that every UpdateFileContent on the same file waits for, so that concurrent updates from several
+// processes follow each other and none loses another's change. False if the file cannot be read
+// (anything but Read or Missing), edit refuses, or the write is refused.
+bool UpdateFileContent(const std::string& path, std::size_t maxBytes, const std::function<bool(std::string&)>& edit);
+
+// The start of the names of the temporary files that ReplaceFileContent writes beside path (after
+// following links).
+std::string ReplacementTempPrefix(const std::string& path);
 
 }  // namespace plat

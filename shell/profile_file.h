@@ -7,6 +7,33 @@
 // The buffer the program reads with: a value longer than 2047 characters is cut there.
 constexpr std::size_t kProfileBufferSize = 2048;
 
+// Larger files are not read: a settings file never comes near this, and a device or a runaway file
+// must not take the memory.
+constexpr std::size_t kMaxProfileFileBytes = 16 * 1024 * 1024;
+
+// How the file's bytes hold its text. A file that starts with a UTF-16 byte-order mark (FF FE or
+// FE FF) is read as UTF-16 and written back in UTF-16 with the same mark, as the desktop does with
+// such files; every other file is taken byte for byte.
+enum class ProfileEncoding { Bytes, Utf16LittleEndian, Utf16BigEndian };
+
+// A file's content as the profile rules see it: text is UTF-8 for a UTF-16 file (a lone surrogate
+// kept as its three-byte form, so nothing is lost), and an odd last byte of a UTF-16 file is kept
+// aside in tail.
+struct ProfileText {
+    ProfileEncoding encoding = ProfileEncoding::Bytes;
+    std::string text;
+    std::string tail;
+};
+
+ProfileText DecodeProfileFile(const std::string& bytes);
+
+// The file's bytes for decoded text; EncodeProfileFile(DecodeProfileFile(b)) gives b back. False
+// when text holds bytes that are not UTF-8 and so cannot be stored in a UTF-16 file.
+bool EncodeProfileFile(const ProfileText& decoded, std::string& bytes);
+
+// Whether the file could be used by a read. Usable also when no file is there (the defaults apply).
+enum class ProfileFileState { Usable, Unreadable, NotRegularFile, TooLarge };
+
 // Value of key in section of the INI text content, or def when the section or key is absent.
 // Names match without regard to case and blanks around them; the value is trimmed and loses one
 // pair of surrounding quotes (" or '); the first section of a name and the first key in it win;
@@ -22,11 +49,18 @@ std::string ProfileGetString(const std::string& content, const std::string& sect
 bool ProfileSetString(std::string& content, const std::string& section, const std::string& key,
                       const std::string& value);
 
-// ProfileGetString on the file at path; a missing or unreadable file yields def (trimmed and cut).
+// ProfileGetString on the file at path; a missing or unusable file yields def (trimmed and cut).
 std::string ReadProfileString(const std::string& path, const std::string& section, const std::string& key,
                               const std::string& def, std::size_t bufferSize = kProfileBufferSize);
 
+// The same, telling in state whether the file could be used.
+std::string ReadProfileString(const std::string& path, const std::string& section, const std::string& key,
+                              const std::string& def, ProfileFileState& state,
+                              std::size_t bufferSize = kProfileBufferSize);
+
 // ProfileSetString on the file at path, written at once and crash-safe; a missing file is created.
+// Writers in other processes that change other keys of the same file at the same time keep their
+// changes: each read-change-write waits for the one before it.
 // False if the value cannot be stored, an existing file cannot be read, or the platform refuses the write.
 bool WriteProfileString(const std::string& path, const std::string& section, const std::string& key,
                         const std::string& value);

@@ -64,7 +64,14 @@ std::int32_t TextToInt32(const std::string& text) {
 }
 
 std::string ReadSettingText(const char* section, const char* key, const char* def) {
-    return ReadProfileString(settingsFile.path, Text(section), Text(key), Text(def));
+    ProfileFileState state = ProfileFileState::Usable;
+    std::string value = ReadProfileString(settingsFile.path, Text(section), Text(key), Text(def), state);
+    if (state == ProfileFileState::NotRegularFile)
+        throw KovexError(FormatText("Unable to read %s: it is not a regular file", settingsFile.path.c_str()));
+    if (state == ProfileFileState::TooLarge)
+        throw KovexError(FormatText("Unable to read %s: it is larger than %zu MiB", settingsFile.path.c_str(),
+                                    kMaxProfileFileBytes / (1024 * 1024)));
+    return value;
 }
 
 std::int32_t ReadSettingInt(const char* section, const char* key, const char* def) {

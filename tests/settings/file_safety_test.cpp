@@ -8,12 +8,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <functional>
 #include <random>
 #include <set>
 #include <thread>
+#include <utility>
 
 #include "platform/files.h"
 #include "shell/errors.h"
@@ -41,6 +43,12 @@ std::set<std::string> Listing(const fs::path& dir) {
     std::set<std::string> names;
     for (const auto& entry : fs::directory_iterator(dir)) names.insert(entry.path().filename().string());
     return names;
+}
+
+int TempFiles(const fs::path& dir, const std::string& prefix) {
+    int count = 0;
+    for (const std::string& name : Listing(dir)) count += name.compare(0, prefix.size(), prefix) == 0;
+    return count;
 }
 
 unsigned ModeOf(const fs::path& path) {
@@ -244,8 +252,7 @@ TEST(SettingsCrashSafety, KilledWriterLeavesOldOrNewFile) {
         ASSERT_TRUE(ProfileSetString(content, "WINDOW", "X", value));
         whole.insert(content);
     }
-    const std::string temp = plat::ReplacementTempPath(path);
-    const std::string tempName = fs::path(temp).filename().string();
+    const std::string tempPrefix = fs::path(plat::ReplacementTempPrefix(path)).filename().string();
 
     // Kill moments spread over about three write durations, so kills land both inside writes and
     // between them whatever this machine's disk speed.
@@ -272,19 +279,135 @@ TEST(SettingsCrashSafety, KilledWriterLeavesOldOrNewFile) {
         const std::string content = ReadBytes(path);
         ASSERT_EQ(whole.count(content), 1u) << "round " << round << ": file of " << content.size() << " bytes";
         seen.insert(content);
-        const std::set<std::string> names = Listing(dir.path());
-        if (names.count(tempName) != 0) ++killedMidWrite;
-        if (names.size() != 1) {
-            ASSERT_EQ(names, (std::set<std::string>{"KOVEXFuel.INI", tempName}));
-        }
+        // Each write removes what killed ones left, so there is never more than the last one's.
+        const int temps = TempFiles(dir.path(), tempPrefix);
+        ASSERT_LE(temps, 1) << "round " << round;
+        ASSERT_EQ(Listing(dir.path()).size(), 1u + temps) << "round " << round;
+        killedMidWrite += temps;
     }
     EXPECT_GT(killedMidWrite, 0) << "no kill landed inside a write";
     EXPECT_GE(seen.size(), 2u) << "no write completed between kills";
     std::printf("kills inside a write: %d of %d (one write: %ld us)\n", killedMidWrite, kKillRounds,
                 static_cast<long>(oneWrite));
 
-    // The next write takes over a leftover temp file and leaves none behind.
+    // The next write removes a leftover temp file and leaves none behind.
     ASSERT_TRUE(WriteProfileString(path, "WINDOW", "X", "7"));
     EXPECT_EQ(ReadProfileString(path, "WINDOW", "X", ""), "7");
+    EXPECT_EQ(Listing(dir.path()), std::set<std::string>{"KOVEXFuel.INI"});
+}
+
+namespace {
+
+// Forks a process that runs step(0), step(1), ... until `seconds` have passed (or for ever, until
+// killed); it exits 0 if every step returned true and 1 at the first that did not.
+pid_t ForkLoop(double seconds, const std::function<bool(long)>& step) {
+    const pid_t pid = fork();
+    if (pid != 0) return pid;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    for (long i = 0; std::chrono::steady_clock::now() < end; ++i)
+        if (!step(i)) _exit(1);
+    _exit(0);
+}
+
+bool EndedWell(pid_t pid) {
+    int status = 0;
+    return waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Kills writers started by start() one after another at random moments for `seconds`, calling
+// check() after each kill; returns how many were killed.
+int KillWritersFor(double seconds, const std::function<pid_t()>& start, const std::function<void()>& check) {
+    std::mt19937 random(777);
+    std::uniform_int_distribution<int> delayUs(0, 6000);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    int kills = 0;
+    while (std::chrono::steady_clock::now() < end && !::testing::Test::HasFatalFailure()) {
+        const pid_t victim = start();
+        std::this_thread::sleep_for(std::chrono::microseconds(delayUs(random)));
+        kill(victim, SIGKILL);
+        waitpid(victim, nullptr, 0);
+        ++kills;
+        check();
+    }
+    return kills;
+}
+
+std::string Padding(int lines) {
+    std::string pad = "[PAD]\r\n";
+    for (int i = 0; i < lines; ++i) pad += "P" + std::to_string(i) + "=" + std::string(40, 'p') + "\r\n";
+    return pad;
+}
+
+}  // namespace
+
+// Catches whole-file writers that make each other fail, rename each other's unfinished file over
+// the target, remove a live writer's temporary file, or let the leftovers of killed ones pile up.
+// Two writers replace the file for seconds while a third is killed again and again.
+TEST(SettingsConcurrency, WholeFileWritersNeverFailMixOrPileUp) {
+    TempDir dir;
+    const std::string path = dir.file("KOVEXFuel.INI");
+    const std::string contents[] = {"[A]\r\n" + Padding(1500), "[B]\r\n" + Padding(2000), "[C]\r\n" + Padding(2500)};
+    WriteBytes(path, contents[0]);
+    const std::string tempPrefix = fs::path(plat::ReplacementTempPrefix(path)).filename().string();
+    const pid_t a = ForkLoop(4, [&](long) { return plat::ReplaceFileContent(path, contents[0]); });
+    const pid_t b = ForkLoop(4, [&](long) { return plat::ReplaceFileContent(path, contents[1]); });
+    int mostTemps = 0;
+    const int kills = KillWritersFor(
+        4.5, [&] { return ForkLoop(1e9, [&](long) { return plat::ReplaceFileContent(path, contents[2]); }); },
+        [&] {
+            const std::string now = ReadBytes(path);
+            ASSERT_TRUE(now == contents[0] || now == contents[1] || now == contents[2]) << now.size() << " bytes";
+            mostTemps = std::max(mostTemps, TempFiles(dir.path(), tempPrefix));
+        });
+    EXPECT_TRUE(EndedWell(a)) << "a write failed";
+    EXPECT_TRUE(EndedWell(b)) << "a write failed";
+    // At most the three writers' own files and the last killed one's leftover.
+    EXPECT_LE(mostTemps, 4);
+    std::printf("%d writers killed; at most %d temporary files at once\n", kills, mostTemps);
+    ASSERT_TRUE(plat::ReplaceFileContent(path, contents[0]));
+    EXPECT_EQ(Listing(dir.path()), std::set<std::string>{"KOVEXFuel.INI"});
+}
+
+// Catches two panels writing their own keys into one settings file losing each other's writes,
+// failing, or leaving a file that is neither the old nor a new version, while a third writer is
+// killed again and again.
+TEST(SettingsConcurrency, PanelsWritingTheirOwnKeysLoseNothing) {
+    TempDir dir;
+    const std::string path = dir.file("KOVEXFuel.INI");
+    const std::string initial = "[WINDOW]\r\nX=0\r\n[WINSIZE]\r\nWIDTH=0\r\nHEIGHT=0\r\n" + Padding(2000);
+    WriteBytes(path, initial);
+    const std::string tempPrefix = fs::path(plat::ReplacementTempPrefix(path)).filename().string();
+    // Each writer checks that its key still holds what it wrote last, then writes the next value.
+    const auto ownKeyWriter = [&](const char* section, const char* key) {
+        return ForkLoop(4, [=](long i) {
+            return ReadProfileString(path, section, key, "") == std::to_string(i) &&
+                   WriteProfileString(path, section, key, std::to_string(i + 1));
+        });
+    };
+    const pid_t a = ownKeyWriter("WINDOW", "X");
+    const pid_t b = ownKeyWriter("WINSIZE", "WIDTH");
+    int mostTemps = 0;
+    const int kills = KillWritersFor(
+        4.5,
+        [&] {
+            return ForkLoop(1e9, [&](long i) { return WriteProfileString(path, "WINSIZE", "HEIGHT", std::to_string(i)); });
+        },
+        [&] {
+            const std::string now = ReadBytes(path);
+            std::string expected = initial;
+            for (const auto& [section, key] : {std::pair{"WINDOW", "X"}, {"WINSIZE", "WIDTH"}, {"WINSIZE", "HEIGHT"}})
+                ASSERT_TRUE(ProfileSetString(expected, section, key, ProfileGetString(now, section, key, "?")));
+            ASSERT_EQ(now, expected);
+            mostTemps = std::max(mostTemps, TempFiles(dir.path(), tempPrefix));
+        });
+    EXPECT_TRUE(EndedWell(a)) << "X was lost or a write failed";
+    EXPECT_TRUE(EndedWell(b)) << "WIDTH was lost or a write failed";
+    EXPECT_LE(mostTemps, 2);  // the writer at work and the last killed one's leftover
+    const long x = std::stol(ReadProfileString(path, "WINDOW", "X", ""));
+    const long width = std::stol(ReadProfileString(path, "WINSIZE", "WIDTH", ""));
+    std::printf("X written %ld times, WIDTH %ld times; %d writers killed\n", x, width, kills);
+    EXPECT_GT(x, 50);
+    EXPECT_GT(width, 50);
+    ASSERT_TRUE(WriteProfileString(path, "WINSIZE", "HEIGHT", "1"));
     EXPECT_EQ(Listing(dir.path()), std::set<std::string>{"KOVEXFuel.INI"});
 }

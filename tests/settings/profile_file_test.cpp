@@ -222,3 +222,46 @@ TEST(ProfileWrite, WrittenValuesReadBack) {
     }
     EXPECT_EQ(ReadBytes(path).size(), 4 * (std::string("[S0]\r\n").size() + 5 * std::string("K0=200\r\n").size()));
 }
+
+namespace {
+
+// text as UTF-16 with its byte-order mark.
+std::string Utf16(const std::u16string& text, bool bigEndian) {
+    std::string bytes;
+    for (const char16_t unit : u"\uFEFF" + text) {
+        const char high = static_cast<char>(unit >> 8);
+        const char low = static_cast<char>(unit & 0xFF);
+        bytes += bigEndian ? high : low;
+        bytes += bigEndian ? low : high;
+    }
+    return bytes;
+}
+
+}  // namespace
+
+// Catches a UTF-16 file (a desktop editor's "Unicode") read as bytes, written back with ASCII lines,
+// or losing what it holds besides the changed key: other scripts, characters beyond 16 bits, lone
+// surrogates and an odd last byte.
+TEST(ProfileUtf16, ReadAndWrittenBackInUtf16) {
+    TempDir dir;
+    const std::string path = dir.file("unicode.ini");
+    const std::u16string before = u"; r\u00E9glages \u2708 \U0001F6E9 \xD800 x\r\n[WINDOW]\r\nX=120\r\n";
+    const std::u16string after = u"; r\u00E9glages \u2708 \U0001F6E9 \xD800 x\r\n[WINDOW]\r\nX=7\r\nY=-3\r\n"
+                                 u"[WINSIZE]\r\nWIDTH=640\r\n";
+    for (const bool big : {false, true}) {
+        WriteBytes(path, Utf16(before, big) + "\x01");
+        EXPECT_EQ(ReadProfileString(path, "window", "x", ""), "120");
+        ASSERT_TRUE(WriteProfileString(path, "WINDOW", "X", "7"));
+        ASSERT_TRUE(WriteProfileString(path, "WINDOW", "Y", "-3"));
+        ASSERT_TRUE(WriteProfileString(path, "WINSIZE", "WIDTH", "640"));
+        EXPECT_EQ(ReadBytes(path), Utf16(after, big) + "\x01") << (big ? "big-endian" : "little-endian");
+        EXPECT_EQ(ReadProfileString(path, "WINSIZE", "WIDTH", ""), "640");
+        // Text that is not UTF-8 has no UTF-16 form: refused, the file as it was.
+        EXPECT_FALSE(WriteProfileString(path, "WINDOW", "X", "\xE9"));
+        EXPECT_EQ(ReadBytes(path), Utf16(after, big) + "\x01");
+    }
+    // A file of only the mark gets its first key in UTF-16.
+    WriteBytes(path, "\xFF\xFE");
+    ASSERT_TRUE(WriteProfileString(path, "WINDOW", "X", "1"));
+    EXPECT_EQ(ReadBytes(path), Utf16(u"[WINDOW]\r\nX=1\r\n", false));
+}
