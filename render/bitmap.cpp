@@ -3,8 +3,9 @@
 
 #include <algorithm>
 #include <array>
-#include <fstream>
 #include <limits>
+
+#include "platform/files.h"
 
 namespace {
 
@@ -44,6 +45,14 @@ std::uint8_t Expand(std::uint32_t pixel, const Channel& c) {
     return static_cast<std::uint8_t>((value * 255 + max / 2) / max);
 }
 
+// Records why a file is refused; the first reason found is the one given.
+bool Refuse(std::string& why, std::string reason) {
+    if (why.empty()) why = std::move(reason);
+    return false;
+}
+
+constexpr const char* kTruncated = "truncated";
+
 struct Rgb {
     std::uint8_t r = 0, g = 0, b = 0;
 };
@@ -68,13 +77,16 @@ void Put(ImageRecord& image, std::size_t stride, std::int64_t row, std::int64_t 
 }
 
 // Parses both headers and the palette; false for anything the decoder must not trust.
-bool ReadLayout(const std::uint8_t* bytes, std::size_t size, Layout& out) {
-    if (size < kFileHeaderSize + 4 || bytes[0] != 'B' || bytes[1] != 'M') return false;
+bool ReadLayout(const std::uint8_t* bytes, std::size_t size, Layout& out, std::string& why) {
+    if (size == 0) return Refuse(why, "empty file");
+    if (size < 2 || bytes[0] != 'B' || bytes[1] != 'M') return Refuse(why, "not a BMP file");
+    if (size < kFileHeaderSize + 4) return Refuse(why, kTruncated);
     out.offset = U32(bytes + 10);
     const std::uint32_t headerSize = U32(bytes + kFileHeaderSize);
     static constexpr std::uint32_t kKnownSizes[] = {12, 16, 40, 52, 56, 64, 108, 124};
-    if (std::find(std::begin(kKnownSizes), std::end(kKnownSizes), headerSize) == std::end(kKnownSizes)) return false;
-    if (kFileHeaderSize + headerSize > size) return false;
+    if (std::find(std::begin(kKnownSizes), std::end(kKnownSizes), headerSize) == std::end(kKnownSizes))
+        return Refuse(why, "unknown BMP header of " + std::to_string(headerSize) + " bytes");
+    if (kFileHeaderSize + headerSize > size) return Refuse(why, kTruncated);
     const std::uint8_t* h = bytes + kFileHeaderSize;
     const bool core = headerSize == 12;
     const bool os2v2 = headerSize == 16 || headerSize == 64;
@@ -97,30 +109,35 @@ bool ReadLayout(const std::uint8_t* bytes, std::size_t size, Layout& out) {
         out.compression = U32(info.data() + 16);
         out.imageSize = U32(info.data() + 20);
     }
-    if (planes != 1) return false;
+    if (planes != 1) return Refuse(why, "damaged header (" + std::to_string(planes) + " colour planes)");
     out.topDown = rawHeight < 0;
     out.height = out.topDown ? -rawHeight : rawHeight;
-    if (out.width <= 0 || out.height <= 0 || out.width > kMaxBitmapSide || out.height > kMaxBitmapSide ||
-        out.width * out.height > kMaxBitmapPixels)
-        return false;
+    if (out.width <= 0 || out.height <= 0)
+        return Refuse(why, "empty picture (" + std::to_string(out.width) + " x " + std::to_string(rawHeight) + ")");
+    if (out.width > kMaxBitmapSide || out.height > kMaxBitmapSide || out.width * out.height > kMaxBitmapPixels)
+        return Refuse(why, "picture too large (" + std::to_string(out.width) + " x " + std::to_string(out.height) + ")");
+    const std::string depth = "unsupported depth of " + std::to_string(out.bpp) + " bits per pixel";
+    const std::string compression = "unsupported compression " + std::to_string(out.compression) + " at " +
+                                    std::to_string(out.bpp) + " bits per pixel";
 
     const bool paletted = out.bpp == 1 || out.bpp == 2 || out.bpp == 4 || out.bpp == 8;
     switch (out.compression) {
     case kRgb:
-        if (!paletted && out.bpp != 16 && out.bpp != 24 && out.bpp != 32) return false;
+        if (!paletted && out.bpp != 16 && out.bpp != 24 && out.bpp != 32) return Refuse(why, depth);
         break;
     case kRle8:
     case kRle4:
         // Run-length data is stored bottom-up only.
-        if (out.bpp != (out.compression == kRle8 ? 8 : 4) || out.topDown) return false;
+        if (out.bpp != (out.compression == kRle8 ? 8 : 4)) return Refuse(why, compression);
+        if (out.topDown) return Refuse(why, "damaged header (run-length data stored top-down)");
         break;
     case kBitFields:
     case kAlphaBitFields:
         // OS/2 2.x reuses these codes for Huffman and RLE24, which are not read.
-        if (os2v2 || (out.bpp != 16 && out.bpp != 32)) return false;
+        if (os2v2 || (out.bpp != 16 && out.bpp != 32)) return Refuse(why, compression);
         break;
     default:
-        return false;
+        return Refuse(why, compression);
     }
 
     std::size_t paletteStart = kFileHeaderSize + headerSize;
@@ -132,18 +149,20 @@ bool ReadLayout(const std::uint8_t* bytes, std::size_t size, Layout& out) {
             masks = {U32(info.data() + 40), U32(info.data() + 44), U32(info.data() + 48)};
         } else {
             const std::size_t maskBytes = out.compression == kBitFields ? 12 : 16;
-            if (paletteStart + maskBytes > size) return false;
+            if (paletteStart + maskBytes > size) return Refuse(why, kTruncated);
             masks = {U32(bytes + paletteStart), U32(bytes + paletteStart + 4), U32(bytes + paletteStart + 8)};
             paletteStart += maskBytes;
         }
-        if ((masks[0] | masks[1] | masks[2]) == 0) return false;
+        if ((masks[0] | masks[1] | masks[2]) == 0) return Refuse(why, "damaged colour masks");
     }
-    if (out.bpp == 16 && ((masks[0] | masks[1] | masks[2]) >> 16) != 0) return false;
-    if ((masks[0] & masks[1]) != 0 || (masks[0] & masks[2]) != 0 || (masks[1] & masks[2]) != 0) return false;
+    if (out.bpp == 16 && ((masks[0] | masks[1] | masks[2]) >> 16) != 0) return Refuse(why, "damaged colour masks");
+    if ((masks[0] & masks[1]) != 0 || (masks[0] & masks[2]) != 0 || (masks[1] & masks[2]) != 0)
+        return Refuse(why, "damaged colour masks");
     for (std::size_t i = 0; i < 3; ++i)
-        if (!MakeChannel(masks[i], out.channels[i])) return false;
+        if (!MakeChannel(masks[i], out.channels[i])) return Refuse(why, "damaged colour masks");
 
-    if (out.offset < paletteStart || out.offset > size) return false;
+    if (out.offset > size) return Refuse(why, kTruncated);
+    if (out.offset < paletteStart) return Refuse(why, "damaged header (pixels start inside the header)");
     if (paletted) {
         const std::size_t entrySize = core ? 3 : 4;
         const std::size_t available = (out.offset - paletteStart) / entrySize;
@@ -153,10 +172,10 @@ bool ReadLayout(const std::uint8_t* bytes, std::size_t size, Layout& out) {
         if (declared == 0) {
             count = std::min(maxEntries, available);
         } else {
-            if (declared > available) return false;
+            if (declared > available) return Refuse(why, "damaged palette (more colours than room for them)");
             count = std::min<std::size_t>(declared, maxEntries);
         }
-        if (count == 0) return false;
+        if (count == 0) return Refuse(why, "damaged palette (no colours)");
         out.palette.resize(count);
         for (std::size_t i = 0; i < count; ++i) {
             const std::uint8_t* e = bytes + paletteStart + i * entrySize;
@@ -167,11 +186,11 @@ bool ReadLayout(const std::uint8_t* bytes, std::size_t size, Layout& out) {
 }
 
 bool DecodeUncompressed(const std::uint8_t* bytes, std::size_t size, const Layout& l, ImageRecord& image,
-                        std::size_t stride) {
+                        std::size_t stride, std::string& why) {
     const std::uint64_t srcStride = ((static_cast<std::uint64_t>(l.width) * l.bpp + 31) / 32) * 4;
-    if (srcStride * static_cast<std::uint64_t>(l.height) > size - l.offset) return false;
+    if (srcStride * static_cast<std::uint64_t>(l.height) > size - l.offset) return Refuse(why, kTruncated);
     // A stated image size larger than the whole file contradicts the file.
-    if (l.imageSize > size) return false;
+    if (l.imageSize > size) return Refuse(why, kTruncated);
     const int perByte = l.bpp < 8 ? 8 / l.bpp : 1;
     const std::uint32_t indexMask = (1u << (l.bpp < 8 ? l.bpp : 8)) - 1;
     for (std::int64_t y = 0; y < l.height; ++y) {
@@ -183,7 +202,7 @@ bool DecodeUncompressed(const std::uint8_t* bytes, std::size_t size, const Layou
                 const std::uint8_t byte = row[x / perByte];
                 const int shift = 8 - l.bpp * (static_cast<int>(x % perByte) + 1);
                 const std::uint32_t index = (byte >> shift) & indexMask;
-                if (index >= l.palette.size()) return false;
+                if (index >= l.palette.size()) return Refuse(why, "damaged pixels (colour beyond the palette)");
                 c = l.palette[index];
             } else if (l.bpp == 24) {
                 const std::uint8_t* p = row + x * 3;
@@ -200,12 +219,13 @@ bool DecodeUncompressed(const std::uint8_t* bytes, std::size_t size, const Layou
 
 // Runs may not leave the picture; pixels the stream skips take palette entry 0.
 bool DecodeRunLength(const std::uint8_t* bytes, std::size_t size, const Layout& l, ImageRecord& image,
-                     std::size_t stride) {
+                     std::size_t stride, std::string& why) {
     std::size_t length = size - l.offset;
     if (l.imageSize != 0) {
-        if (l.imageSize > length) return false;
+        if (l.imageSize > length) return Refuse(why, kTruncated);
         length = l.imageSize;
     }
+    const std::string damaged = "damaged run-length data";
     const std::uint8_t* d = bytes + l.offset;
     const bool rle8 = l.compression == kRle8;
     std::vector<std::uint8_t> indices(static_cast<std::size_t>(l.width * l.height), 0);
@@ -218,29 +238,30 @@ bool DecodeRunLength(const std::uint8_t* bytes, std::size_t size, const Layout& 
         if (i + 2 > length) {
             // Data that ends without an end-of-picture code is accepted only after the last row.
             if (y >= l.height) break;
-            return false;
+            return Refuse(why, kTruncated);
         }
         const std::uint8_t a = d[i], b = d[i + 1];
         i += 2;
         if (a > 0) {
-            if (y >= l.height || x + a > l.width) return false;
+            if (y >= l.height || x + a > l.width) return Refuse(why, damaged);
             for (int k = 0; k < a; ++k)
                 put(x + k, y, rle8 ? b : static_cast<std::uint8_t>(k % 2 == 0 ? b >> 4 : b & 15));
             x += a;
         } else if (b == 0) {
             x = 0;
-            if (++y > l.height) return false;
+            if (++y > l.height) return Refuse(why, damaged);
         } else if (b == 1) {
             break;
         } else if (b == 2) {
-            if (i + 2 > length) return false;
+            if (i + 2 > length) return Refuse(why, kTruncated);
             x += d[i];
             y += d[i + 1];
             i += 2;
-            if (x > l.width || y > l.height) return false;
+            if (x > l.width || y > l.height) return Refuse(why, damaged);
         } else {
             const std::size_t dataBytes = rle8 ? b : (b + 1u) / 2;
-            if (i + dataBytes > length || y >= l.height || x + b > l.width) return false;
+            if (i + dataBytes > length) return Refuse(why, kTruncated);
+            if (y >= l.height || x + b > l.width) return Refuse(why, damaged);
             for (int k = 0; k < b; ++k) {
                 const std::uint8_t v = rle8 ? d[i + k] : d[i + k / 2];
                 put(x + k, y, rle8 ? v : static_cast<std::uint8_t>(k % 2 == 0 ? v >> 4 : v & 15));
@@ -252,10 +273,25 @@ bool DecodeRunLength(const std::uint8_t* bytes, std::size_t size, const Layout& 
     for (std::int64_t row = 0; row < l.height; ++row)
         for (std::int64_t col = 0; col < l.width; ++col) {
             const std::uint8_t index = indices[static_cast<std::size_t>(row * l.width + col)];
-            if (index >= l.palette.size()) return false;
+            if (index >= l.palette.size()) return Refuse(why, "damaged pixels (colour beyond the palette)");
             Put(image, stride, row, col, l.palette[index]);
         }
     return true;
+}
+
+std::optional<ImageRecord> Decode(const std::uint8_t* bytes, std::size_t size, std::string& why) {
+    Layout layout;
+    if (!ReadLayout(bytes, size, layout, why)) return std::nullopt;
+    ImageRecord image;
+    image.width = static_cast<std::int32_t>(layout.width);
+    image.height = static_cast<std::int32_t>(layout.height);
+    const std::size_t stride = BitmapRowStride(image.width);
+    image.data.assign(stride * static_cast<std::size_t>(image.height), 0);
+    const bool ok = layout.compression == kRle8 || layout.compression == kRle4
+                        ? DecodeRunLength(bytes, size, layout, image, stride, why)
+                        : DecodeUncompressed(bytes, size, layout, image, stride, why);
+    if (!ok) return std::nullopt;
+    return image;
 }
 
 }  // namespace
@@ -264,30 +300,38 @@ std::size_t BitmapRowStride(std::int32_t width) {
     return (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
 }
 
-std::optional<ImageRecord> DecodeBitmap(const std::uint8_t* bytes, std::size_t size) {
-    if (bytes == nullptr) return std::nullopt;
-    Layout layout;
-    if (!ReadLayout(bytes, size, layout)) return std::nullopt;
-    ImageRecord image;
-    image.width = static_cast<std::int32_t>(layout.width);
-    image.height = static_cast<std::int32_t>(layout.height);
-    const std::size_t stride = BitmapRowStride(image.width);
-    image.data.assign(stride * static_cast<std::size_t>(image.height), 0);
-    const bool ok = layout.compression == kRle8 || layout.compression == kRle4
-                        ? DecodeRunLength(bytes, size, layout, image, stride)
-                        : DecodeUncompressed(bytes, size, layout, image, stride);
-    if (!ok) return std::nullopt;
+std::optional<ImageRecord> DecodeBitmap(const std::uint8_t* bytes, std::size_t size, std::string* whyNot) {
+    std::string why;
+    std::optional<ImageRecord> image = bytes == nullptr ? std::nullopt : Decode(bytes, size, why);
+    if (whyNot != nullptr) *whyNot = image ? std::string() : (why.empty() ? std::string("not a BMP file") : why);
     return image;
 }
 
-std::optional<ImageRecord> LoadBitmapFile(const std::string& path) {
-    if (path.empty()) return std::nullopt;
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    if (!in) return std::nullopt;
-    const std::streamoff end = in.tellg();
-    if (end <= 0 || static_cast<std::uint64_t>(end) > kMaxFileBytes) return std::nullopt;
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(end));
-    in.seekg(0);
-    if (!in.read(reinterpret_cast<char*>(bytes.data()), end)) return std::nullopt;
-    return DecodeBitmap(bytes.data(), bytes.size());
+std::optional<ImageRecord> LoadBitmapFile(const std::string& path, std::string* whyNot) {
+    std::string why;
+    std::string bytes;
+    std::optional<ImageRecord> image;
+    if (path.empty()) {
+        why = "missing";
+    } else {
+        switch (plat::ReadWholeFile(path, bytes, kMaxFileBytes)) {
+        case plat::ReadStatus::Read:
+            image = DecodeBitmap(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), &why);
+            break;
+        case plat::ReadStatus::Missing:
+            why = "missing";
+            break;
+        case plat::ReadStatus::NotRegular:
+            why = "not a regular file";
+            break;
+        case plat::ReadStatus::TooLarge:
+            why = "larger than " + std::to_string(kMaxFileBytes / (1024 * 1024)) + " MiB";
+            break;
+        case plat::ReadStatus::Failed:
+            why = "cannot be read";
+            break;
+        }
+    }
+    if (whyNot != nullptr) *whyNot = image ? std::string() : why;
+    return image;
 }

@@ -24,8 +24,10 @@ std::size_t BitmapRowStride(std::int32_t width);
 
 // Reads: file header + core (OS/2 1.x), info, V2, V3, OS/2 2.x, V4 and V5 headers; 1, 2, 4 and
 // 8 bits with a palette; 16 and 32 bits (default layout or bit fields); 24 bits; RLE8 and RLE4;
-// top-down files. Anything truncated, inconsistent or beyond the size caps gives none.
-std::optional<ImageRecord> DecodeBitmap(const std::uint8_t* bytes, std::size_t size);
+// top-down files. Anything truncated, inconsistent or beyond the size caps gives none, and then
+// whyNot (if given) says why in a few words ("truncated", "not a BMP file", ...); it is emptied on success.
+std::optional<ImageRecord> DecodeBitmap(const std::uint8_t* bytes, std::size_t size, std::string* whyNot = nullptr);
 
-// Reads a whole file and decodes it; none when the file can't be read or isn't a usable bitmap.
-std::optional<ImageRecord> LoadBitmapFile(const std::string& path);
+// Reads a whole regular file and decodes it; none when the file is missing, is not a regular file,
+// can't be read or isn't a usable bitmap, with the reason in whyNot as for DecodeBitmap.
+std::optional<ImageRecord> LoadBitmapFile(const std::string& path, std::string* whyNot = nullptr);

@@ -1,13 +1,13 @@
 // Texture loading: every image read and uploaded into a fresh texture at each window creation.
 #include "render/textures.h"
 
-#include <filesystem>
+#include <cstdio>
 #include <optional>
 #include <string>
-#include <system_error>
 
 #include "platform/gl.h"
 #include "render/bitmap.h"
+#include "render/panelframe.h"
 #include "shell/shellstate.h"
 #include "simlink/FPCuser.h"
 #include "simlink/panelvariables.h"
@@ -21,11 +21,20 @@ const char* const kSlotFiles[kPanelTextureCount] = {
     "fuel.txr", "ago2_mask.txr", "ago2.txr", "fuel_top_mask.txr", "fuel_top.txr", "setpos.txr",
     "setsize.txr", "oil.txr", "oil_top_mask.txr", "oil_top.txr", "fuel_disp.txr"};
 
-std::optional<ImageRecord> LoadImageFile(const std::string& name) {
+// The reason last reported for each image (slots, then lcd.bmp), so that an image that stays
+// broken over window re-creations is named once, and again only when its fault changes.
+std::string reportedFaults[kPanelTextureCount + 1];
+
+std::optional<ImageRecord> LoadImageFile(const std::string& name, std::string& reported) {
     if (name.empty()) return std::nullopt;
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(name, error)) return std::nullopt;
-    return LoadBitmapFile(name);
+    std::string why;
+    std::optional<ImageRecord> image = LoadBitmapFile(name, &why);
+    if (!image && why != reported) {
+        std::fprintf(stderr, "KOVEXFuel: image \"%s\" not used: %s\n", name.c_str(), why.c_str());
+        std::fflush(stderr);
+    }
+    reported = image ? std::string() : why;
+    return image;
 }
 
 // Uploads into the bound texture; a missing image leaves the slot without a texture.
@@ -45,8 +54,9 @@ void Upload(std::uint32_t& name, const std::optional<ImageRecord>& image) {
 
 int LoadTextures() {
     std::optional<ImageRecord> images[kPanelTextureCount];
-    for (int slot = 0; slot < kPanelTextureCount; ++slot) images[slot] = LoadImageFile(kSlotFiles[slot]);
-    const std::optional<ImageRecord> lcd = LoadImageFile("lcd.bmp");
+    for (int slot = 0; slot < kPanelTextureCount; ++slot)
+        images[slot] = LoadImageFile(kSlotFiles[slot], reportedFaults[slot]);
+    const std::optional<ImageRecord> lcd = LoadImageFile("lcd.bmp", reportedFaults[kPanelTextureCount]);
 
     // The names of the last context went with it.
     for (std::uint32_t& name : panelTextures) name = 0;
@@ -58,9 +68,6 @@ int LoadTextures() {
         Upload(texLcd, lcd);
     }
 
-    if (!useLan) {
-        SimLinkResult result = LinkOk;
-        if (SimLinkOpen(0, result)) ReadStartupTanksFsuipc();
-    }
+    if (!useLan) OpenSimulatorLink();
     return 0;
 }

@@ -5,13 +5,14 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
+
+#include "platform/files.h"
 
 namespace {
 
 constexpr std::size_t kDirHeader = 6;
 constexpr std::size_t kDirEntry = 16;
-constexpr std::uint64_t kMaxIconFileBytes = 16ull * 1024 * 1024;
+constexpr std::size_t kMaxIconFileBytes = 16ull * 1024 * 1024;
 
 std::uint16_t U16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 std::uint32_t U32(const std::uint8_t* p) {
@@ -186,12 +187,8 @@ bool DecodeIcon(const std::uint8_t* bytes, std::size_t size, IconImage& out) {
 }
 
 bool ReadIconFile(const std::string& path, IconImage& out) {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    if (!in) return false;
-    const std::streamoff end = in.tellg();
-    if (end <= 0 || static_cast<std::uint64_t>(end) > kMaxIconFileBytes) return false;
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(end));
-    in.seekg(0);
-    if (!in.read(reinterpret_cast<char*>(bytes.data()), end)) return false;
-    return DecodeIcon(bytes.data(), bytes.size(), out);
+    // Only a regular file is read, so an icon that is a pipe cannot hold up the start.
+    std::string bytes;
+    if (plat::ReadWholeFile(path, bytes, kMaxIconFileBytes) != plat::ReadStatus::Read || bytes.empty()) return false;
+    return DecodeIcon(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), out);
 }

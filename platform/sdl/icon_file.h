@@ -20,5 +20,6 @@ constexpr int kMaxIconSide = 1024;
 // truncated or inconsistent.
 bool DecodeIcon(const std::uint8_t* bytes, std::size_t size, IconImage& out);
 
-// Reads and decodes a whole file; false when it can't be read or isn't a usable icon.
+// Reads and decodes a whole regular file; false when it is missing, is not a regular file (a pipe,
+// a device), can't be read or isn't a usable icon.
 bool ReadIconFile(const std::string& path, IconImage& out);

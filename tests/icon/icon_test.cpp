@@ -3,11 +3,14 @@
 
 #include <gtest/gtest.h>
 #include <png.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
+
+#include "tests/settings/program_run.h"
 
 namespace {
 
@@ -262,4 +265,20 @@ TEST(IconFiles, ReadsFromDiskAndRefusesMissingFiles) {
     std::filesystem::remove(path);
     EXPECT_FALSE(ReadIconFile(path.string(), image));
     EXPECT_FALSE(ReadIconFile(std::filesystem::temp_directory_path().string(), image));
+}
+
+// Catches an icon that is a pipe holding up the start before any window, silently: the program
+// must end at once with the icon's message and a non-zero status.
+TEST(IconFiles, PipeEndsTheProgramInsteadOfHangingIt) {
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("kovex-icon-pipe-" + std::to_string(getpid()));
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    ASSERT_EQ(mkfifo((dir / "plane2.ico").c_str(), 0600), 0);
+    const ProgramRun run = RunProgram(dir, 20000);
+    EXPECT_TRUE(run.endedByItself) << "still running after 20 s";
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.errors,
+              "KOVEXFuel: Cannot load the window icon \"plane2.ico\": the file is missing or not a valid icon.\n");
+    std::filesystem::remove_all(dir);
 }
