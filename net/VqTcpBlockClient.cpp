@@ -45,8 +45,11 @@ bool TVqTcpBlockClient::Connect() {
         throw KovexError("Invalid socket returned, message: " + SocketInterface->LastErrorText());
     SocketInterface->AttachHandle(handle);
     if (SocketInterface->Connect() == 0) {
-        // Whatever was left of an earlier connection's replies belongs to that connection.
+        // Whatever was left of an earlier connection's replies, and what it taught about its server,
+        // belongs to that connection.
         pendingReply.clear();
+        endsReplies = false;
+        lastReplyByQuiet = false;
         return true;
     }
     SocketInterface->Close();
@@ -94,7 +97,13 @@ std::string TVqTcpBlockClient::ReceiveReply() {
     for (;;) {
         std::string reply;
         const TVqReplyState state = TakeReply(pendingReply, reply, kMaxReplyBytes);
-        if (state == TVqReplyState::Whole) return reply;
+        if (state == TVqReplyState::Whole) {
+            endsReplies = true;
+            // One reply nobody asked for may be a late one; more mean a server whose replies no
+            // longer pair with the requests, and they would pile up without bound.
+            if (std::count(pendingReply.begin(), pendingReply.end(), '\0') > 1) DropConnection();
+            return reply;
+        }
         if (state == TVqReplyState::TooLong) DropConnection();
         if (!Connected()) {
             pendingReply.clear();
@@ -104,12 +113,16 @@ std::string TVqTcpBlockClient::ReceiveReply() {
         // A reply that has not come within the limit may still come later and would then be taken
         // as the answer to the next request: the connection is given up instead.
         if (leftMs <= 0) DropConnection();
-        const std::int64_t waitMs = std::min<std::int64_t>(blockInThisReply ? replyQuietMs : replyWaitMs, leftMs);
+        // Only a server that has never ended a reply with a zero byte is taken to omit it; from one
+        // that has, a pause inside a reply is a pause (a network hiccup), not its end.
+        const bool quietEnds = blockInThisReply && !endsReplies;
+        const std::int64_t waitMs = std::min<std::int64_t>(quietEnds ? replyQuietMs : replyWaitMs, leftMs);
         if (!SocketInterface->WaitReadableMs(static_cast<std::int32_t>(waitMs))) {
             // Bytes without a zero byte and a quiet time after them: a server that omits the end.
-            if (!pendingReply.empty() && waitMs >= replyQuietMs) {
+            if (quietEnds && !pendingReply.empty() && waitMs >= replyQuietMs) {
                 std::string reply;
                 reply.swap(pendingReply);
+                lastReplyByQuiet = true;
                 return reply;
             }
             continue;
@@ -119,6 +132,14 @@ std::string TVqTcpBlockClient::ReceiveReply() {
         const std::uint8_t* data = SocketInterface->Receive(count, received);
         if (!received || data == nullptr) DropConnection();  // the peer has gone mid-exchange
         pendingReply.append(reinterpret_cast<const char*>(data), static_cast<std::size_t>(count));
+        if (lastReplyByQuiet) {
+            // A zero byte first of all is the late end of the reply the quiet time already took.
+            if (!pendingReply.empty() && pendingReply[0] == '\0') {
+                pendingReply.erase(0, 1);
+                endsReplies = true;
+            }
+            lastReplyByQuiet = false;
+        }
         blockInThisReply = true;
     }
 }

@@ -160,10 +160,10 @@ public:
     // connection is closed and "No connection established" raised.
     void SendRequest(const std::string& text);
     // The next reply: the bytes up to a zero byte (bytes after it are kept for the next reply), or,
-    // from a server that omits the zero byte, what came before a quiet time with no further byte.
-    // When no reply has come within the overall limit, when the peer goes, or when more than
-    // kMaxReplyBytes come without an end, the connection is closed and "No connection established"
-    // raised.
+    // from a connection that has never ended a reply with a zero byte, what came before a quiet time
+    // with no further byte. When no reply has come within the overall limit, when the peer goes,
+    // when more than kMaxReplyBytes come without an end, or when more than one whole reply that
+    // nobody asked for is waiting, the connection is closed and "No connection established" raised.
     std::string ReceiveReply();
     // The reply waits: waits of waitMs each (the overall limit is waits x waitMs) and the quiet time.
     // 5000 ms, 3 and 100 ms by default.
@@ -181,6 +181,8 @@ private:
     TVqInterfaceRef<IVqSocketInterface> SocketInterface;
     TVqIpSocket* Socket = nullptr;
     std::string pendingReply;
+    bool endsReplies = false;       // this connection has ended a reply with a zero byte
+    bool lastReplyByQuiet = false;  // the last reply was ended by the quiet time, not a zero byte
     std::int32_t replyWaitMs = 5000;
     std::int32_t replyWaits = 3;
     std::int32_t replyQuietMs = 100;

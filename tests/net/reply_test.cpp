@@ -78,6 +78,51 @@ TEST(ReplyAssembly, SplitRepliesAndKeptRemainders) {
     stop = true;
 }
 
+// Catches a pause inside a reply taken for its end (the rest then read as the next reply) once the
+// server has shown that it ends its replies; the first reply's late zero byte ends that reply.
+TEST(ReplyAssembly, PausesInsideRepliesAreWaitedOutOnceTheServerEndsItsReplies) {
+    std::atomic<bool> stop{false};
+    LoopbackServer server(Answer({{{0, "500"}, {110, std::string(1, '\0')}},
+                                  {{0, "5"}, {110, std::string("01\0", 3)}},
+                                  {{0, "5"}, {1000, std::string("02\0", 3)}},
+                                  {{0, "5"}, {5000, std::string("03\0", 3)}}},
+                                 &stop));
+    TVqTcpBlockClient client;  // the program's timing: 5 s waits, 15 s in all, 100 ms quiet time
+    ConnectClient(client, server.Port());
+    const char* expected[] = {"500", "501", "502", "503"};
+    for (const char* value : expected) {
+        client.SendRequest("a");
+        EXPECT_EQ(client.ReceiveReply(), value);
+    }
+    EXPECT_TRUE(client.Connected());
+    stop = true;
+}
+
+// Catches replies nobody asked for piling up without bound, or answering later requests.
+TEST(ReplyLimit, UnrequestedRepliesEndTheConnection) {
+    LoopbackServer server([](int& fd) {
+        std::string request;
+        if (!ReadRequest(fd, request)) return;
+        WriteAll(fd, std::string("1\0", 2));
+        if (!ReadRequest(fd, request)) return;
+        std::string flood;
+        for (int i = 0; i < 4096; ++i) flood += std::string("7\0", 2);
+        const std::int64_t start = NowMs();
+        while (NowMs() - start < kBoundMs)
+            if (SendSome(fd, flood.data(), flood.size(), 100) < 0) return;  // until the client hangs up
+    });
+    TVqTcpBlockClient client;
+    ConnectClient(client, server.Port());
+    client.SendRequest("a");
+    EXPECT_EQ(client.ReceiveReply(), "1");
+    client.SendRequest("b");
+    const std::int64_t start = NowMs();
+    EXPECT_EQ(ErrorOf(client), "No connection established");
+    EXPECT_LT(NowMs() - start, 2000);
+    EXPECT_FALSE(client.Connected());
+    server.Join();
+}
+
 // Catches a client that waits for ever, or for the whole limit, on a server that omits the zero byte.
 TEST(ReplyAssembly, ReplyWithoutZeroByteEndsAfterTheQuietTime) {
     std::atomic<bool> stop{false};

@@ -58,9 +58,9 @@ TEST(RemoteRequest, SendsOffsetSizeKindAndReadsTheReply) {
     std::string first, second;
     nettest::LoopbackServer server([&](int& fd) {
         if (!nettest::ReadRequest(fd, first)) return;
-        nettest::WriteAll(fd, std::string("12\0", 3));
+        nettest::WriteAll(fd, "12");  // no zero byte: the quiet time ends the reply
         if (!nettest::ReadRequest(fd, second)) return;
-        nettest::WriteAll(fd, " 2944.25 ");  // no zero byte: the quiet time ends the reply
+        nettest::WriteAll(fd, std::string(" 2944.25 \0", 10));
         nettest::PeerClosed(fd);
     });
     ConnectTo(server.Port());
