@@ -85,6 +85,10 @@ RenderContext CreateGLContext(DeviceContext dc);
 bool MakeCurrent(DeviceContext dc, RenderContext rc);  // rc nullptr: no context current
 bool DeleteGLContext(RenderContext rc);
 bool SwapBuffers(DeviceContext dc);
+// Asks that the current context's swaps wait for the display's refresh every `interval` frames (1:
+// in step with the display). False where the driver does not offer it; swaps then do not wait, and
+// some drivers accept the request and still do not wait (software rendering without a display).
+bool SetSwapInterval(DeviceContext dc, int interval);
 
 // Takes one pending message without waiting; false when the queue is empty.
 bool PeekMessage(Message& out);

@@ -9,10 +9,14 @@
 #include "render/gauges.h"
 #include "render/textures.h"
 #include "shell/shellstate.h"
+#include "simlink/FPCuser.h"
 #include "simlink/conversions.h"
 #include "simlink/panelvariables.h"
 
 namespace {
+
+// When the last attempt to open the simulator link ended.
+std::uint32_t lastLinkAttempt = 0;
 
 void DrawBanner(TextureSlot slot) {
     glLoadIdentity();
@@ -87,7 +91,15 @@ void DrawPanelFromSample(const FlightSample& sample, bool network) {
     DrawReadOut(sample.combustion2, FuelUsedText(panelValues.fuelUsed2), 1.2f);
 }
 
+void OpenSimulatorLink() {
+    SimLinkResult result = LinkOk;
+    if (SimLinkOpen(0, result)) ReadStartupTanksFsuipc();
+    // Counted from the end: an attempt that met a slow simulator does not start the next at once.
+    lastLinkAttempt = plat::TickCount();
+}
+
 bool DrawPanelFsuipc() {
+    if (!simLinkState.areaStart && plat::TickCount() - lastLinkAttempt >= kSimLinkRetryMs) OpenSimulatorLink();
     FlightSample sample{};
     ReadFlightSampleFsuipc(sample);
     DrawPanelFromSample(sample, false);

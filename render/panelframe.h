@@ -6,8 +6,15 @@
 
 struct FlightSample;
 
+// The FSUIPC road's frame first tries to open the simulator link again when it is not open and
+// the last attempt is at least kSimLinkRetryMs old, so a simulator started after the panel is found.
 bool DrawPanelFsuipc();
 bool DrawPanelNetwork();
+
+constexpr std::uint32_t kSimLinkRetryMs = 2000;
+// Opens the simulator link and, once it opens, reads the tanks. Silent: a simulator that is not
+// there yet is no error, and a link that is already open stays as it is.
+void OpenSimulatorLink();
 
 // Everything of a frame after its read step. On the network road an engine burns fuel only
 // while its combustion flag is 1.

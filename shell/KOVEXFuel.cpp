@@ -3,6 +3,7 @@
 
 #include "platform/gl.h"
 
+#include <cstdint>
 #include <exception>
 
 #include "net/VqTcpIpcUdp_0.h"
@@ -43,6 +44,13 @@ struct ArrowStep {
 constexpr ArrowStep kArrowSteps[] = {
     {kVkRight, +1, false}, {kVkLeft, -1, false}, {kVkUp, -1, true}, {kVkDown, +1, true}};
 
+// The stored values are 32-bit integers: a step past either end wraps round, as the type does.
+std::int32_t StepWrapped(std::int32_t value, int delta) {
+    const std::uint32_t bits = static_cast<std::uint32_t>(value) + static_cast<std::uint32_t>(delta);
+    if (bits <= 0x7FFFFFFFu) return static_cast<std::int32_t>(bits);
+    return static_cast<std::int32_t>(bits - 0x80000000u) + INT32_MIN;
+}
+
 bool TakeKey(int key) {
     if (!keyDown[key]) return false;
     keyDown[key] = false;
@@ -55,13 +63,13 @@ bool RunArrowSteps(bool sizeSteps, const std::string& title) {
         if (!keyDown[step.key]) continue;
         if (sizeSteps) {
             const char* key = step.vertical ? "HEIGHT" : "WIDTH";
-            const std::int32_t value = ReadSettingInt("WINSIZE", key, "400") + step.delta;
+            const std::int32_t value = StepWrapped(ReadSettingInt("WINSIZE", key, "400"), step.delta);
             (step.vertical ? windowHeight : windowWidth) = value;
             WriteSettingInt("WINSIZE", key, value);
             if (!RecreateWithSize(windowWidth, windowHeight, title)) return false;
         } else {
             const char* key = step.vertical ? "Y" : "X";
-            const std::int32_t value = ReadSettingInt("WINDOW", key, "0") + step.delta;
+            const std::int32_t value = StepWrapped(ReadSettingInt("WINDOW", key, "0"), step.delta);
             (step.vertical ? windowY : windowX) = value;
             WriteSettingInt("WINDOW", key, value);
             if (!RecreateAtPosition(title)) return false;
@@ -72,6 +80,12 @@ bool RunArrowSteps(bool sizeSteps, const std::string& title) {
 }
 
 }  // namespace
+
+bool IsCommandKey(std::uintptr_t key) {
+    for (int command : {kVkEscape, kVkF1, kVkF2, kVkF9, kVkF11, kVkF12})
+        if (key == static_cast<std::uintptr_t>(command)) return true;
+    return false;
+}
 
 bool RecreateAtPosition(const std::string& title) { return RecreateWithSize(windowWidth, windowHeight, title); }
 
@@ -142,11 +156,11 @@ TurnResult RunIdleTurn(const std::string& title) {
     return result;
 }
 
-void RunMainLoop() {
+ExitCode RunMainLoop() {
     resetFuelUsed1 = false;
     resetFuelUsed2 = false;
     const std::string title = useLan ? kTitleNetwork : kTitleFsuipc;
-    if (!CreatePanelWindow(title, windowWidth, windowHeight, borderless)) return;
+    if (!CreatePanelWindow(title, windowWidth, windowHeight, borderless)) return kExitNoWindow;
     recreatingWindow = false;
     bool done = false;
     while (!done) {
@@ -157,10 +171,10 @@ void RunMainLoop() {
             continue;
         }
         const TurnResult turn = RunIdleTurn(title);
-        if (turn == TurnResult::CreationFailed) return;  // the failed creation cleaned up already
+        if (turn == TurnResult::CreationFailed) return kExitNoWindow;  // the failed creation cleaned up already
         if (turn == TurnResult::Done) done = true;
     }
-    DestroyPanelWindow();
+    return DestroyPanelWindow() ? kExitUserEnded : kExitReleaseFailed;
 }
 
 int ProgramEntry() {
@@ -172,11 +186,10 @@ int ProgramEntry() {
         recreatingWindow = true;
         fuelTimerStart = plat::TickCount();
         fuelTimerElapsed = 0.0;
-        RunMainLoop();
+        return RunMainLoop();
     } catch (const std::exception& error) {
         // Any error nobody handled: show it and end; the end of the process releases the window.
         plat::MessageBox(error.what(), "KOVEXFuel", plat::MessageIcon::Error);
-        return 1;
+        return kExitError;
     }
-    return 0;
 }

@@ -21,7 +21,11 @@ const char* const kIconFile = "plane2.ico";
 
 void CreationError(const char* text) { plat::MessageBox(text, "Error", plat::MessageIcon::Exclamation); }
 
-void ShutdownError(const char* text) { plat::MessageBox(text, " Shutdown Error", plat::MessageIcon::Error); }
+// Shows a failed release step; false, so that the caller can note it.
+bool ShutdownError(const char* text) {
+    plat::MessageBox(text, " Shutdown Error", plat::MessageIcon::Error);
+    return false;
+}
 
 bool Fail(const char* text) {
     DestroyPanelWindow();
@@ -91,6 +95,9 @@ bool CreatePanelWindow(const std::string& title, int width, int height, bool bor
     renderContext = plat::CreateGLContext(deviceContext);
     if (!renderContext) return Fail("Cant't create a GL rendering context.");
     if (!plat::MakeCurrent(deviceContext, renderContext)) return Fail("Cant't activate the GL rendering context.");
+    // Swaps paced by the display keep the never-sleeping loop from taking a whole core; a driver
+    // without the interval leaves the loop as fast as before.
+    plat::SetSwapInterval(deviceContext, 1);
 
     plat::ShowAndFocus(mainWindow);
     // A bordered window gets its viewport from the size report that showing it brings.
@@ -101,24 +108,27 @@ bool CreatePanelWindow(const std::string& title, int width, int height, bool bor
     return true;
 }
 
-void DestroyPanelWindow() {
+bool DestroyPanelWindow() {
+    bool released = true;
     if (renderContext) {
-        if (!plat::MakeCurrent(deviceContext, nullptr)) ShutdownError("Release of DC and RC failed.");
-        if (!plat::DeleteGLContext(renderContext)) ShutdownError("Release of Rendering Context failed.");
+        if (!plat::MakeCurrent(deviceContext, nullptr)) released = ShutdownError("Release of DC and RC failed.");
+        if (!plat::DeleteGLContext(renderContext)) released = ShutdownError("Release of Rendering Context failed.");
         renderContext = nullptr;
     }
     if (deviceContext) {
-        if (!plat::ReleaseDC(mainWindow, deviceContext)) ShutdownError("Release of Device Context failed.");
+        if (!plat::ReleaseDC(mainWindow, deviceContext)) released = ShutdownError("Release of Device Context failed.");
         deviceContext = nullptr;
     }
     if (mainWindow) {
-        if (!plat::DestroyWindow(mainWindow)) ShutdownError("Could not release hWnd.");
+        if (!plat::DestroyWindow(mainWindow)) released = ShutdownError("Could not release hWnd.");
         mainWindow = nullptr;
     }
     if (!plat::UnregisterWindowClass("OpenGL")) {
         plat::MessageBox("Could Not Unregister Class.", "SHUTDOWN ERROR", plat::MessageIcon::Information);
+        released = false;
     }
     if (useLan && tcpClient && tcpClient->Connected()) tcpClient.reset();
+    return released;
 }
 
 void ResizeViewport(int width, int height) {
@@ -146,7 +156,7 @@ plat::LResult PanelWindowProc(plat::WindowHandle window, std::uint32_t message, 
             keyDown[wParam & 0xFF] = true;
             return 0;
         case plat::WM_KEYUP:
-            keyDown[wParam & 0xFF] = false;
+            if (!IsCommandKey(wParam & 0xFF)) keyDown[wParam & 0xFF] = false;
             return 0;
         case plat::WM_MOVE:
             if (!recreatingWindow && windowActive && !ReportsMinimisedPlace(lParam)) StorePosition(lParam);

@@ -13,6 +13,7 @@ extern plat::RenderContext renderContext;
 extern std::uint32_t panelWindowGeneration;
 
 bool CreatePanelWindow(const std::string& title, int width, int height, bool borderless);
-void DestroyPanelWindow();
+// Releases everything in fixed order; false when any release step failed (each failure has been shown).
+bool DestroyPanelWindow();
 plat::LResult PanelWindowProc(plat::WindowHandle window, std::uint32_t message, plat::WParam wParam, plat::LParam lParam);
 void ResizeViewport(int width, int height);

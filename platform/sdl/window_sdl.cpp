@@ -2,7 +2,8 @@
 //
 // Supported: window classes with case-insensitive names, bordered and borderless windows, a
 // double-buffered GL context with the nearest depth buffer to the one asked for, key, close,
-// minimise/restore, move and size reports as desktop messages, the quit message, a window icon.
+// minimise/restore, move and size reports as desktop messages, the quit message, a window icon, the
+// swap interval where the GL driver offers one.
 // Not supported: character messages (the panel reads only key codes), system commands (SDL keeps
 // the screen saver off itself while a window exists), the desktop's frame metrics (SDL places and
 // sizes the client area, so the frame and caption count as 0 here).
@@ -216,8 +217,12 @@ WindowHandle CreateWindowExA(std::uint32_t /*exStyle*/, const char* className, c
     Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN;
     if (style & WS_POPUP) flags |= SDL_WINDOW_BORDERLESS;
     if (style & 0x00040000u) flags |= SDL_WINDOW_RESIZABLE;  // sizing frame
-    width = std::max(width, 1);
-    height = std::max(height, 1);
+    // Sizes and places beyond what SDL takes are brought within it, as the desktop keeps a window
+    // within its largest size; some values near the ends of the range mean "anywhere" to SDL.
+    width = std::clamp(width, 1, 16384);
+    height = std::clamp(height, 1, 16384);
+    x = std::clamp(x, -32768, 32767);
+    y = std::clamp(y, -32768, 32767);
     // The GL visual is fixed when the window is made: ask for the panel's format here and step the
     // depth buffer down until the driver has one.
     SDL_Window* sdl = nullptr;
@@ -328,6 +333,11 @@ bool SwapBuffers(DeviceContext dc) {
     if (!w) return false;
     SDL_GL_SwapWindow(w->sdl);
     return true;
+}
+
+bool SetSwapInterval(DeviceContext dc, int interval) {
+    if (!FindWindow(dc)) return false;
+    return SDL_GL_SetSwapInterval(interval) == 0;
 }
 
 bool PeekMessage(Message& out) {

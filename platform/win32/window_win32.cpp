@@ -4,9 +4,11 @@
 // of the window's class, found by the class atom, so the class needs no extra bytes. An error thrown
 // by a procedure never unwinds through the desktop's own frames: it is held and thrown again when the
 // seam call that led to the message (dispatch, creation, showing, destruction) returns.
+// The swap interval comes from the driver's WGL_EXT_swap_control where it lists that extension.
 #include "platform/window.h"
 
 #include <cctype>
+#include <cstdint>
 #include <cstring>
 #include <exception>
 #include <string>
@@ -71,6 +73,28 @@ void ThrowHeldError() {
     std::exception_ptr error = heldError;
     heldError = nullptr;
     std::rethrow_exception(error);
+}
+
+// A driver entry point by name; null where the current context's driver has none.
+template <typename Function>
+Function GlEntry(const char* name) {
+    const PROC entry = ::wglGetProcAddress(name);
+    // Some drivers answer 1, 2, 3 or -1 instead of null for names they do not have.
+    const auto value = reinterpret_cast<std::intptr_t>(entry);
+    if (value == 0 || value == 1 || value == 2 || value == 3 || value == -1) return nullptr;
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(entry));
+}
+
+// The WGL extension names the driver lists for this device context.
+std::string WglExtensions(HDC dc) {
+    using ExtensionsArb = const char*(WINAPI*)(HDC);
+    using ExtensionsExt = const char*(WINAPI*)();
+    const char* names = nullptr;
+    if (const auto arb = GlEntry<ExtensionsArb>("wglGetExtensionsStringARB")) names = arb(dc);
+    if (!names) {
+        if (const auto ext = GlEntry<ExtensionsExt>("wglGetExtensionsStringEXT")) names = ext();
+    }
+    return names ? std::string(" ") + names + " " : std::string();
 }
 
 PIXELFORMATDESCRIPTOR Descriptor(const PixelFormatRequest& request) {
@@ -220,6 +244,14 @@ bool MakeCurrent(DeviceContext dc, RenderContext rc) {
 bool DeleteGLContext(RenderContext rc) { return rc && ::wglDeleteContext(static_cast<HGLRC>(rc)) != FALSE; }
 
 bool SwapBuffers(DeviceContext dc) { return dc && ::SwapBuffers(static_cast<HDC>(dc)) != FALSE; }
+
+bool SetSwapInterval(DeviceContext dc, int interval) {
+    if (!dc || !::wglGetCurrentContext()) return false;
+    if (WglExtensions(static_cast<HDC>(dc)).find(" WGL_EXT_swap_control ") == std::string::npos) return false;
+    using SwapIntervalExt = BOOL(WINAPI*)(int);
+    const auto setInterval = GlEntry<SwapIntervalExt>("wglSwapIntervalEXT");
+    return setInterval && setInterval(interval) != FALSE;
+}
 
 // Paint requests are served here and never handed out: the panel redraws on every idle turn, and an
 // unserved request would come back at every peek, so the queue would never read as empty.

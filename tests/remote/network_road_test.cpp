@@ -118,7 +118,7 @@ TEST_F(NetworkRoadTest, EveryRecreationConnectsAgainAndReadsTheTanks) {
 TEST_F(NetworkRoadTest, ServerDownAtStartEndsWithInitializationFailed) {
     UseServer(nettest::ClosedPort());
     testing::internal::CaptureStderr();
-    EXPECT_EQ(ProgramEntry(), 0);
+    EXPECT_EQ(ProgramEntry(), kExitNoWindow);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error: initialization failed.\n");
     EXPECT_EQ(mainWindow, nullptr);
 }

@@ -174,3 +174,65 @@ TEST_F(ShellTest, FailedRecreationEndsTheTurnWithoutAWindow) {
     useLan = false;
     EXPECT_EQ(mainWindow, nullptr);
 }
+
+namespace {
+
+// A key pressed and released before the idle turn looks, as during a slow frame: both messages go
+// through the window's queue and procedure first.
+void Tap(int key) {
+    plat::DispatchMessage(plat::Message{mainWindow, plat::WM_KEYDOWN, static_cast<plat::WParam>(key), 1});
+    plat::DispatchMessage(plat::Message{mainWindow, plat::WM_KEYUP, static_cast<plat::WParam>(key), 1});
+}
+
+}  // namespace
+
+// Catches taps that are lost because the key was up again before the turn looked, and arrows that
+// step without being held.
+TEST_F(ShellTest, TapsReleasedBeforeTheTurnAreActedOnAndArrowsAreNot) {
+    WriteSettings("[WINDOW]\r\nX=10\r\nY=20\r\n");
+    StartWindow();
+    panelValues.fuelUsed1 = 7.0;
+    panelValues.fuelUsed2 = 8.0;
+    for (int key : {kF1, kF2, kF12, kF11}) Tap(key);
+    EXPECT_EQ(RunIdleTurn("t"), TurnResult::Continue);
+    EXPECT_EQ(panelValues.fuelUsed1, 0.0);
+    EXPECT_EQ(panelValues.fuelUsed2, 0.0);
+    EXPECT_TRUE(borderless);
+    EXPECT_TRUE(positionMode);
+    for (int key : {kF1, kF2, kF12, kF11}) EXPECT_FALSE(keyDown[key]) << "acted on once: " << key;
+
+    const std::uint32_t generation = panelWindowGeneration;
+    Tap(kRight);
+    Tap(kF9);
+    EXPECT_EQ(RunIdleTurn("t"), TurnResult::Continue);
+    EXPECT_TRUE(sizeMode);
+    EXPECT_FALSE(positionMode);
+    EXPECT_EQ(panelWindowGeneration, generation) << "a released arrow took a step";
+    EXPECT_EQ(ReadSettingText("WINDOW", "X", "?"), "10");
+
+    Tap(kEsc);
+    EXPECT_EQ(RunIdleTurn("t"), TurnResult::Done);
+    borderless = false;
+}
+
+// Catches a signed overflow at the ends of the stored 32-bit values (the sanitizer build stops on
+// it) and a step that does not wrap round as the type does.
+TEST_F(ShellTest, StepsAtTheIntegerLimitsWrapRound) {
+    WriteSettings("[WINDOW]\r\nX=2147483647\r\nY=-2147483648\r\n[WINSIZE]\r\nWIDTH=-2147483648\r\nHEIGHT=300\r\n");
+    StartWindow();
+    positionMode = true;
+    keyDown[kRight] = true;
+    EXPECT_EQ(RunIdleTurn("t"), TurnResult::Continue);
+    keyDown[kUp] = true;
+    EXPECT_EQ(RunIdleTurn("t"), TurnResult::Continue);
+    EXPECT_EQ(ReadSettingText("WINDOW", "X", "?"), "-2147483648");
+    EXPECT_EQ(ReadSettingText("WINDOW", "Y", "?"), "2147483647");
+    EXPECT_EQ(windowX, INT32_MIN);
+    EXPECT_EQ(windowY, INT32_MAX);
+    positionMode = false;
+    sizeMode = true;
+    keyDown[kLeft] = true;
+    EXPECT_EQ(RunIdleTurn("t"), TurnResult::Continue);
+    EXPECT_EQ(ReadSettingText("WINSIZE", "WIDTH", "?"), "2147483647");
+    EXPECT_EQ(windowWidth, INT32_MAX);
+}

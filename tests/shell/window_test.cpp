@@ -107,10 +107,13 @@ TEST_F(ShellTest, MissingOrBrokenIconIsAnErrorNamingTheFile) {
 // Catches key, activation and close handling that drifts from the message contract.
 TEST_F(ShellTest, ProcedureRecordsKeysActivationAndClose) {
     StartWindow();
-    EXPECT_EQ(Send(plat::WM_KEYDOWN, 112), 0);
-    EXPECT_TRUE(keyDown[112]);
+    EXPECT_EQ(Send(plat::WM_KEYDOWN, 39), 0);
+    EXPECT_TRUE(keyDown[39]);
+    Send(plat::WM_KEYUP, 39);
+    EXPECT_FALSE(keyDown[39]) << "an arrow counts only while held";
+    Send(plat::WM_KEYDOWN, 112);
     Send(plat::WM_KEYUP, 112);
-    EXPECT_FALSE(keyDown[112]);
+    EXPECT_TRUE(keyDown[112]) << "a command key's press waits for the idle turn";
     Send(plat::WM_ACTIVATE, plat::WA_INACTIVE | (1u << 16));
     EXPECT_FALSE(windowActive);
     Send(plat::WM_ACTIVATE, plat::WA_INACTIVE);  // focus lost to another window

@@ -37,6 +37,6 @@ wait "$companion_pid" 2>/dev/null
 companion_pid=
 KOVEX_NO_MESSAGE_BOXES=1 "$wine" "$bin/KOVEXFuel.exe" </dev/null >gone.log 2>panel.err
 code=$?
-[ "$code" -eq 0 ] || fail "exit code $code with the server gone"
+[ "$code" -eq 2 ] || fail "exit code $code with the server gone (2: no window)"
 tr -d '\r' < panel.err | grep -qx 'Error: initialization failed.' || fail "no initialization message: $(cat panel.err)"
 echo "Network road: panel and server ran as two Win32 processes ($count requests in order)"
