@@ -1,4 +1,4 @@
-// Socket seam: IPv4 stream sockets with WinSock-1.1-shaped calls on plain types.
+// Socket seam: IPv4 stream and datagram sockets with WinSock-1.1-shaped calls on plain types.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +13,8 @@ constexpr SocketHandle kNoSocket = -1;
 constexpr std::uint16_t kAddressFamilyInet = 2;  // AF_INET
 constexpr std::int32_t kSocketTypeStream = 1;    // SOCK_STREAM
 constexpr std::int32_t kProtocolTcp = 6;         // IPPROTO_TCP
+constexpr std::int32_t kSocketTypeDatagram = 2;  // SOCK_DGRAM
+constexpr std::int32_t kProtocolUdp = 17;        // IPPROTO_UDP
 
 // An IPv4 socket address laid out as the 16-byte sockaddr_in: port and address in network byte order.
 struct SocketAddressV4 {
@@ -27,6 +29,8 @@ static_assert(sizeof(SocketAddressV4) == 16, "the socket address is the platform
 // the resolver), so that one table of texts serves all backends. A code with no WinSock
 // counterpart is passed on as the platform's own number.
 constexpr std::int32_t kErrorWouldBlock = 10035;
+constexpr std::int32_t kErrorMessageSize = 10040;
+constexpr std::int32_t kErrorConnectionReset = 10054;
 constexpr std::int32_t kErrorVersionNotSupported = 10092;
 constexpr std::int32_t kErrorHostNotFound = 11001;
 
@@ -42,6 +46,26 @@ SocketHandle OpenSocket(std::int32_t family, std::int32_t type, std::int32_t pro
 
 // Blocking connect. 0, or -1 with the last error set.
 std::int32_t ConnectSocket(SocketHandle handle, const SocketAddressV4& address);
+
+// Starts a connect without waiting for it; the socket stays non-blocking. 0 connected at once, 1 under
+// way (wait until writable, then ask ConnectOutcome), -1 failed with the last error set.
+std::int32_t StartConnect(SocketHandle handle, const SocketAddressV4& address);
+// The outcome of a connect under way once the socket is writable: 0 connected, -1 failed with the
+// last error set to the reason (refused, unreachable ...).
+std::int32_t ConnectOutcome(SocketHandle handle);
+
+// Binds to a local address; port 0 picks a free one. 0, or -1 with the last error set.
+std::int32_t BindSocket(SocketHandle handle, const SocketAddressV4& address);
+// The address the socket is bound to. 0, or -1 with the last error set.
+std::int32_t LocalAddress(SocketHandle handle, SocketAddressV4& address);
+
+// One datagram to an address, without waiting: the byte count sent, or -1 with the last error set.
+std::int32_t SendDatagram(SocketHandle handle, const void* data, std::int32_t count, const SocketAddressV4& to);
+// One queued datagram, without waiting: its byte count, with the sender in from; -1 with the last
+// error set: kErrorWouldBlock when none is queued, kErrorMessageSize when it was longer than count
+// (the rest of it is gone), kErrorConnectionReset when an earlier datagram was refused (WinSock
+// reports that on the next receive; the socket goes on working).
+std::int32_t ReceiveDatagram(SocketHandle handle, void* buffer, std::int32_t count, SocketAddressV4& from);
 
 // Readiness of one socket within a time-out of seconds and microseconds; a negative seconds value
 // waits without limit. 1 ready, 0 timed out, -1 failed with the last error set. A socket whose peer

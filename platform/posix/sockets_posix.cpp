@@ -2,6 +2,7 @@
 #include "platform/sockets.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -118,6 +119,14 @@ std::int32_t WaitSocket(SocketHandle handle, short events, std::int32_t seconds,
     }
 }
 
+sockaddr_in NativeAddress(const SocketAddressV4& address) {
+    sockaddr_in native{};
+    native.sin_family = address.family == kAddressFamilyInet ? AF_INET : address.family;
+    native.sin_port = address.port;
+    native.sin_addr.s_addr = address.address;
+    return native;
+}
+
 }  // namespace
 
 std::int32_t SocketStartup(std::uint16_t version) {
@@ -133,7 +142,7 @@ std::int32_t SocketStartupCount() { return startupCount.load(); }
 
 SocketHandle OpenSocket(std::int32_t family, std::int32_t type, std::int32_t protocol) {
     const int posixFamily = family == kAddressFamilyInet ? AF_INET : family;
-    const int posixType = type == kSocketTypeStream ? SOCK_STREAM : type;
+    const int posixType = type == kSocketTypeStream ? SOCK_STREAM : type == kSocketTypeDatagram ? SOCK_DGRAM : type;
     const int fd = socket(posixFamily, posixType | SOCK_CLOEXEC, protocol);
     if (fd < 0) return FailWithErrno();
     return fd;
@@ -156,6 +165,75 @@ std::int32_t ConnectSocket(SocketHandle handle, const SocketAddressV4& address) 
     if (error == 0) return 0;
     errno = error;
     return FailWithErrno();
+}
+
+std::int32_t StartConnect(SocketHandle handle, const SocketAddressV4& address) {
+    const int flags = fcntl(handle, F_GETFL);
+    if (flags < 0 || fcntl(handle, F_SETFL, flags | O_NONBLOCK) != 0) return FailWithErrno();
+    const sockaddr_in target = NativeAddress(address);
+    if (connect(handle, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0) return 0;
+    // An interrupted non-blocking connect also goes on in the background.
+    if (errno == EINPROGRESS || errno == EINTR) return 1;
+    return FailWithErrno();
+}
+
+std::int32_t ConnectOutcome(SocketHandle handle) {
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (getsockopt(handle, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return FailWithErrno();
+    if (error == 0) return 0;
+    errno = error;
+    return FailWithErrno();
+}
+
+std::int32_t BindSocket(SocketHandle handle, const SocketAddressV4& address) {
+    const sockaddr_in local = NativeAddress(address);
+    if (bind(handle, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) return FailWithErrno();
+    return 0;
+}
+
+std::int32_t LocalAddress(SocketHandle handle, SocketAddressV4& address) {
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    if (getsockname(handle, reinterpret_cast<sockaddr*>(&local), &length) != 0) return FailWithErrno();
+    address = SocketAddressV4{};
+    address.port = local.sin_port;
+    address.address = local.sin_addr.s_addr;
+    return 0;
+}
+
+std::int32_t SendDatagram(SocketHandle handle, const void* data, std::int32_t count, const SocketAddressV4& to) {
+    if (count < 0) return FailWithCode(10022);
+    const sockaddr_in target = NativeAddress(to);
+    for (;;) {
+        const ssize_t sent = sendto(handle, data, static_cast<size_t>(count), MSG_NOSIGNAL | MSG_DONTWAIT,
+                                    reinterpret_cast<const sockaddr*>(&target), sizeof target);
+        if (sent >= 0) return static_cast<std::int32_t>(sent);
+        if (errno == EINTR) continue;
+        return FailWithErrno();
+    }
+}
+
+std::int32_t ReceiveDatagram(SocketHandle handle, void* buffer, std::int32_t count, SocketAddressV4& from) {
+    if (count < 0) return FailWithCode(10022);
+    for (;;) {
+        sockaddr_in sender{};
+        socklen_t length = sizeof sender;
+        // MSG_TRUNC makes the call give the datagram's whole length, so a cut one can be told apart.
+        const ssize_t received = recvfrom(handle, buffer, static_cast<size_t>(count), MSG_DONTWAIT | MSG_TRUNC,
+                                          reinterpret_cast<sockaddr*>(&sender), &length);
+        if (received < 0) {
+            if (errno == EINTR) continue;
+            // Linux reports a refused earlier datagram on a connected socket only; say it as WinSock does.
+            if (errno == ECONNREFUSED) return FailWithCode(kErrorConnectionReset);
+            return FailWithErrno();
+        }
+        from = SocketAddressV4{};
+        from.port = sender.sin_port;
+        from.address = sender.sin_addr.s_addr;
+        if (received > count) return FailWithCode(kErrorMessageSize);
+        return static_cast<std::int32_t>(received);
+    }
 }
 
 std::int32_t WaitSocketReadable(SocketHandle handle, std::int32_t seconds, std::int32_t microseconds) {

@@ -34,6 +34,20 @@ std::int32_t WaitSocket(SocketHandle handle, bool forWrite, std::int32_t seconds
     return n > 0 ? 1 : 0;  // a pending error counts as ready, as the caller's next call then says
 }
 
+sockaddr_in NativeAddress(const SocketAddressV4& address) {
+    sockaddr_in native{};
+    native.sin_family = address.family;
+    native.sin_port = address.port;
+    native.sin_addr.s_addr = address.address;
+    return native;
+}
+
+// Datagram calls never wait; the socket is left non-blocking, as nothing else uses it for streams.
+bool NonBlocking(SocketHandle handle) {
+    u_long on = 1;
+    return ::ioctlsocket(Native(handle), FIONBIO, &on) == 0;
+}
+
 }  // namespace
 
 std::int32_t SocketStartup(std::uint16_t version) {
@@ -69,6 +83,59 @@ std::int32_t ConnectSocket(SocketHandle handle, const SocketAddressV4& address) 
     target.sin_addr.s_addr = address.address;
     if (::connect(Native(handle), reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0) return 0;
     return Fail();
+}
+
+std::int32_t StartConnect(SocketHandle handle, const SocketAddressV4& address) {
+    if (!NonBlocking(handle)) return Fail();
+    const sockaddr_in target = NativeAddress(address);
+    if (::connect(Native(handle), reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0) return 0;
+    const int error = ::WSAGetLastError();
+    if (error == WSAEWOULDBLOCK || error == WSAEINPROGRESS) return 1;
+    return FailWithCode(error);
+}
+
+std::int32_t ConnectOutcome(SocketHandle handle) {
+    int error = 0;
+    int length = sizeof error;
+    if (::getsockopt(Native(handle), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0) return Fail();
+    return error == 0 ? 0 : FailWithCode(error);
+}
+
+std::int32_t BindSocket(SocketHandle handle, const SocketAddressV4& address) {
+    const sockaddr_in local = NativeAddress(address);
+    return ::bind(Native(handle), reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0 ? 0 : Fail();
+}
+
+std::int32_t LocalAddress(SocketHandle handle, SocketAddressV4& address) {
+    sockaddr_in local{};
+    int length = sizeof local;
+    if (::getsockname(Native(handle), reinterpret_cast<sockaddr*>(&local), &length) != 0) return Fail();
+    address = SocketAddressV4{};
+    address.port = local.sin_port;
+    address.address = local.sin_addr.s_addr;
+    return 0;
+}
+
+std::int32_t SendDatagram(SocketHandle handle, const void* data, std::int32_t count, const SocketAddressV4& to) {
+    if (count < 0) return FailWithCode(WSAEINVAL);
+    if (!NonBlocking(handle)) return Fail();
+    const sockaddr_in target = NativeAddress(to);
+    const int sent = ::sendto(Native(handle), static_cast<const char*>(data), count, 0,
+                              reinterpret_cast<const sockaddr*>(&target), sizeof target);
+    return sent == SOCKET_ERROR ? Fail() : sent;
+}
+
+std::int32_t ReceiveDatagram(SocketHandle handle, void* buffer, std::int32_t count, SocketAddressV4& from) {
+    if (count < 0) return FailWithCode(WSAEINVAL);
+    if (!NonBlocking(handle)) return Fail();
+    sockaddr_in sender{};
+    int length = sizeof sender;
+    const int received = ::recvfrom(Native(handle), static_cast<char*>(buffer), count, 0,
+                                    reinterpret_cast<sockaddr*>(&sender), &length);
+    from = SocketAddressV4{};
+    from.port = sender.sin_port;
+    from.address = sender.sin_addr.s_addr;
+    return received == SOCKET_ERROR ? Fail() : received;  // WSAEMSGSIZE and WSAECONNRESET as they come
 }
 
 std::int32_t WaitSocketReadable(SocketHandle handle, std::int32_t seconds, std::int32_t microseconds) {
