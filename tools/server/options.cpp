@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "tools/bridge/offsetsource.h"
 #include "tools/cli/option_values.h"
 
 namespace {
@@ -21,7 +22,8 @@ bool ParseUnsigned(const char* text, std::uint32_t limit, std::uint32_t& value) 
 }  // namespace
 
 const char* ServerUsage() {
-    return "usage: kovex-server [options]\n"
+    static const std::string text = std::string(
+           "usage: kovex-server [options]\n"
            "Answers the panel's remote variable requests over TCP, many panels at once.\n"
            "\n"
            "Values:\n"
@@ -30,12 +32,13 @@ const char* ServerUsage() {
            "  --start-at SECONDS   begin the scripted flight this far in (default 0)\n"
            "  --fsuipc             from a flight simulator on this machine, through its FSUIPC interface;\n"
            "                       while none answers, every value reads 0 and the link is retried each second\n"
+           "\n") + SimulatorUsage() + std::string(
            "\n"
            "Network:\n"
            "  --listen ADDRESS     numeric IPv4 address to listen on (default 127.0.0.1; 0.0.0.0 for the LAN)\n"
            "  --port N             TCP port (default 8765; 0 picks a free one)\n"
            "  --log-requests       print each request as it arrives: \"request A:P offset,size,kind\"\n"
-           "  --max-clients N      connections served at once (default 500); more are closed on arrival\n"
+           "  --max-clients N      connections served at once (default 500); more wait for a place\n"
            "  --output-limit BYTES unsent replies a client may hold back before it is dropped (default 65536)\n"
            "\n"
            "Life:\n"
@@ -57,10 +60,15 @@ const char* ServerUsage() {
            "Closed at once: a request that is not three runs of digits joined by \",\" (blanks, signs,\n"
            "letters, missing or extra fields), or more than 64 bytes without a zero byte, or a client that\n"
            "holds back more unsent replies than the output limit.\n"
+           "Closed after 10 s: a request begun and not finished (no zero byte) for that long. A client that is\n"
+           "idle between requests is never closed for it.\n"
            "\n"
            "Output: a first line \"listening on ADDRESS:PORT\", then \"client ADDRESS:PORT connected (N open)\"\n"
            "and \"client ADDRESS:PORT left: REASON (N open)\", the reason one of: closed by peer, connection lost,\n"
-           "request not understood, request too long, not reading its replies, server stopping.\n";
+           "request not understood, request too long, request unfinished for 10 s, not reading its replies,\n"
+           "server stopping. The line \"limit of N clients reached: new connections wait for a place\" marks a\n"
+           "full server.\n");
+    return text.c_str();
 }
 
 bool ParseServerOptions(int argc, char** argv, ServerOptions& options, std::string& error) {
@@ -75,6 +83,15 @@ bool ParseServerOptions(int argc, char** argv, ServerOptions& options, std::stri
             options.source = ServerSource::Simulate;
         } else if (arg == "--fsuipc") {
             options.source = ServerSource::Fsuipc;
+        } else if (arg == "--xplane") {
+            options.source = ServerSource::XPlane;
+        } else if (arg == "--flightgear") {
+            options.source = ServerSource::FlightGear;
+        } else if (arg == "--sim-address") {
+            std::string host;
+            std::uint16_t simPort = 1;
+            if (!needValue(value && ParseSimAddress(value, host, simPort))) return false;
+            options.simAddress = value;
         } else if (arg == "--time-scale") {
             if (!needValue(ParseNonNegative(value, 1000.0, options.timeScale))) return false;
         } else if (arg == "--start-at") {

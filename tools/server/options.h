@@ -7,10 +7,13 @@
 enum class ServerSource {
     Simulate,  // the twin-engine flight model inside the server
     Fsuipc,    // a simulator on this machine, through the FSUIPC client
+    XPlane,    // X-Plane on this machine or the LAN, through its UDP subscriptions
+    FlightGear,  // FlightGear on this machine or the LAN, through its property server
 };
 
 struct ServerOptions {
     ServerSource source = ServerSource::Simulate;
+    std::string simAddress;         // where X-Plane or FlightGear runs, "HOST[:PORT]"; empty: its default
     std::string listenAddress = "127.0.0.1";
     std::uint16_t port = 8765;      // 0: any free port
     double timeScale = 1.0;         // model seconds per real second; 0 freezes the model

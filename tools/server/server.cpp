@@ -18,11 +18,15 @@ constexpr std::size_t kReadChunk = 4096;  // per client and turn, so one busy cl
 constexpr std::size_t kAcceptsPerTurn = 64;
 constexpr int kTurnMs = 100;  // longest sleep, so the lifetime and the parent are watched
 constexpr std::uint32_t kAcceptPauseMs = 100;
+// A client that has begun a request and not finished it within this long holds its place for
+// nothing (a stalled or hostile client); one that is idle between requests may wait for ever.
+constexpr std::uint32_t kUnfinishedRequestMs = 10000;
 
 struct Client {
     plat::NetSocket socket;
     std::string peer;
     std::string input;    // an unfinished request
+    std::uint32_t inputSince;  // when the unfinished request's first byte came
     std::string output;   // replies not yet sent, from sent on
     std::size_t sent;
     const char* leaving;  // why it is to be closed, or null
@@ -83,6 +87,7 @@ void TakeBytes(std::size_t index, const char* data, std::size_t size) {
         start = i + 1;
     }
     if (client.leaving) return;
+    if (client.input.empty() && start < size) client.inputSince = plat::TickCount();
     client.input.append(data + start, size - start);
     if (client.input.size() > kMaxRequestLength) Leave(client, "request too long");
 }
@@ -145,8 +150,16 @@ void CloseLeavers() {
     clients.resize(kept);
 }
 
+void CloseStalled(std::uint32_t now) {
+    for (Client& c : clients)
+        if (!c.input.empty() && now - c.inputSince > kUnfinishedRequestMs) Leave(c, "request unfinished for 10 s");
+    CloseLeavers();
+}
+
+// Takes waiting connections while there is room. A full server leaves the rest queued by the system,
+// in their order of arrival, until a place frees, instead of turning them away.
 void AcceptAll() {
-    for (std::size_t n = 0; n < kAcceptsPerTurn; ++n) {
+    for (std::size_t n = 0; n < kAcceptsPerTurn && clients.size() < options.maxClients; ++n) {
         std::string peer, error;
         const plat::NetSocket socket = plat::NetAccept(listener, peer, error);
         if (socket == plat::kNoNetSocket) {
@@ -158,13 +171,10 @@ void AcceptAll() {
             }
             return;
         }
-        if (clients.size() >= options.maxClients) {
-            plat::NetClose(socket);
-            std::printf("client %s refused: %zu clients already\n", peer.c_str(), clients.size());
-            continue;
-        }
-        clients.push_back(Client{socket, peer, {}, {}, 0, nullptr});
+        clients.push_back(Client{socket, peer, {}, 0, {}, 0, nullptr});
         std::printf("client %s connected (%zu open)\n", peer.c_str(), clients.size());
+        if (clients.size() == options.maxClients)
+            std::printf("limit of %zu clients reached: new connections wait for a place\n", clients.size());
     }
 }
 
@@ -187,7 +197,10 @@ int RunServer(const ServerOptions& serverOptions) {
         return 1;
     }
     std::printf("listening on %s\n", plat::NetLocalName(listener).c_str());
-    StartValueSource(options);
+    if (!StartValueSource(options)) {
+        plat::NetClose(listener);
+        return 1;
+    }
 
     int status = 0;
     const std::uint32_t start = plat::TickCount();
@@ -197,11 +210,13 @@ int RunServer(const ServerOptions& serverOptions) {
         if (now - lastCheck >= static_cast<std::uint32_t>(kTurnMs)) {
             lastCheck = now;
             if (TimeToEnd(start)) break;
+            CloseStalled(now);
         }
         if (acceptPaused && now - acceptPausedAt >= kAcceptPauseMs) acceptPaused = false;
 
         items.clear();
-        items.push_back(plat::NetPollItem{listener, !acceptPaused, false, false, false});
+        const bool room = clients.size() < options.maxClients;
+        items.push_back(plat::NetPollItem{listener, room && !acceptPaused, false, false, false});
         for (const Client& c : clients)
             items.push_back(plat::NetPollItem{c.socket, true, c.sent < c.output.size(), false, false});
         const int ready = plat::NetPoll(items.data(), items.size(), kTurnMs);
@@ -210,9 +225,10 @@ int RunServer(const ServerOptions& serverOptions) {
             status = 1;
             break;
         }
+        // Every turn, clients or not, so a simulator's comings and goings are seen when they happen.
+        RefreshValueSource();
         if (ready == 0) continue;
 
-        RefreshValueSource();
         // Clients accepted this turn are not in items yet; they are read from the next turn on.
         const std::size_t polled = clients.size();
         for (std::size_t i = 0; i < polled; ++i)

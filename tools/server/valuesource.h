@@ -1,4 +1,5 @@
-// Where the server's values come from: the built-in flight model or a simulator through FSUIPC.
+// Where the server's values come from: the built-in flight model, a simulator through FSUIPC, X-Plane or
+// FlightGear, chosen once at start.
 #pragma once
 
 #include <cstddef>
@@ -13,9 +14,10 @@ struct PendingRead {
     std::uint8_t bytes[8];
 };
 
-// Sets the source up; prints a line that says what the server serves.
-void StartValueSource(const ServerOptions& options);
-// Brings the model up to the present; called once per turn of the event loop.
+// Sets the source up; prints a line that says what the server serves. False, after an error line on
+// standard error, when the source cannot be had at all (an unknown simulator host).
+bool StartValueSource(const ServerOptions& options);
+// Brings the values up to the present without waiting; called once per turn of the event loop.
 void RefreshValueSource();
 // Fills every read; values that cannot be had (no simulator, failed exchange) read as zeros.
 void FetchValues(PendingRead* reads, std::size_t count);

@@ -1,14 +1,14 @@
 // kovex-simulator: owns the simulator's interface window and answers the FSUIPC link from a flight model.
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/clock.h"
 #include "platform/ipc.h"
 #include "platform/process.h"
-#include "tools/flightmodel/flightmodel.h"
-#include "tools/flightmodel/offsetspace.h"
+#include "tools/bridge/offsetsource.h"
 #include "tools/simulator/options.h"
 #include "tools/simulator/records.h"
 
@@ -19,7 +19,7 @@ constexpr std::size_t kMaxHeld = 256;
 
 StandInOptions options;
 StandInMemory memory;
-FlightModel model;
+std::unique_ptr<OffsetSource> source;  // the flight model or a simulator bridge, chosen at start
 std::uint32_t linkMessage = 0;
 std::uint32_t exchanges = 0;  // link messages received so far
 std::vector<plat::IpcIncoming> held;  // messages that are never answered
@@ -29,7 +29,7 @@ std::uint32_t Serve(const plat::IpcIncoming& incoming, bool spoil) {
     if (!incoming.atomName[0]) return 0;
     auto* area = static_cast<std::uint8_t*>(plat::IpcOpenMappingView(incoming.atomName, kAreaSize));
     if (!area) return 0;
-    WriteModelOffsets(model, memory.space);
+    source->WriteOffsets(memory.space);
     const bool done = CarryOutRecords(area, kAreaSize, memory);
     if (done && spoil) SpoilHeaders(area, kAreaSize, exchanges);
     plat::IpcCloseMappingView(area, kAreaSize);
@@ -59,12 +59,7 @@ void Handle(plat::IpcIncoming& incoming) {
 }
 
 void PrintState() {
-    const EngineModel& e1 = model.engine[0];
-    const EngineModel& e2 = model.engine[1];
-    std::printf("t=%6.0fs %-12s | eng1 %4.0f rpm %5.1f kg/h oil %5.1f psi %5.1f C | eng2 %4.0f rpm %5.1f kg/h "
-                "oil %5.1f psi %5.1f C | fuel %.1f/%.1f kg\n",
-                model.scriptSeconds, FlightModelPhase(model), e1.rpm, e1.fuelFlowKgh, e1.oilPressPsi, e1.oilTempC,
-                e2.rpm, e2.fuelFlowKgh, e2.oilPressPsi, e2.oilTempC, model.fuelKg[0], model.fuelKg[1]);
+    std::printf("%s\n", source->Describe().c_str());
     std::fflush(stdout);
 }
 
@@ -80,8 +75,15 @@ int main(int argc, char** argv) {
         std::fputs(StandInUsage(), stdout);
         return 0;
     }
-    FlightModelReset(model);
-    FlightModelAdvance(model, options.startAtSeconds);
+    if (options.simulator == SimulatorKind::None) {
+        source = OpenModelSource(options.startAtSeconds, options.timeScale);
+    } else {
+        source = OpenSimulatorBridge(options.simulator, options.simAddress, error);
+        if (!source) {
+            std::fprintf(stderr, "kovex-simulator: %s\n", error.c_str());
+            return 1;
+        }
+    }
     memory.interfaceVersion = options.interfaceVersion;
     memory.simulatorCode = static_cast<std::uint16_t>(options.simulatorCode);
     linkMessage = plat::IpcRegisterMessage("FsasmLib:IPC");
@@ -94,14 +96,12 @@ int main(int argc, char** argv) {
     }
 
     const std::uint32_t start = plat::TickCount();
-    std::uint32_t last = start;
     std::uint32_t lastPrint = start;
     for (;;) {
         const std::uint32_t now = plat::TickCount();
         if (options.lifetimeSeconds > 0.0 && (now - start) / 1000.0 >= options.lifetimeSeconds) break;
         if (options.exitWithParent && plat::StandardInputClosed()) break;
-        FlightModelAdvance(model, (now - last) / 1000.0 * options.timeScale);
-        last = now;
+        source->Poll(now);
         if (options.verbose && now - lastPrint >= 1000) {
             PrintState();
             lastPrint = now;
@@ -113,9 +113,7 @@ int main(int argc, char** argv) {
             break;
         }
         if (waited == plat::IpcWaitResult::Message) {
-            const std::uint32_t at = plat::TickCount();
-            FlightModelAdvance(model, (at - last) / 1000.0 * options.timeScale);
-            last = at;
+            source->Poll(plat::TickCount());
             Handle(incoming);
         }
     }

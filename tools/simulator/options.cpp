@@ -41,8 +41,10 @@ bool ParseFault(const std::string& name, StandInFault& fault) {
 }  // namespace
 
 const char* StandInUsage() {
-    return "usage: kovex-simulator [options]\n"
-           "Plays the flight simulator's side of the FSUIPC link, fed by a small twin-engine model.\n"
+    static const std::string text = std::string(
+           "usage: kovex-simulator [options]\n"
+           "Plays the flight simulator's side of the FSUIPC link, fed by a small twin-engine model, or by\n"
+           "X-Plane or FlightGear (see Simulator below), so the panel's default settings work on Linux too.\n"
            "  --class NAME            window class to own: UIPCMAIN (default) or FS98MAIN\n"
            "  --fault MODE            none, answer-zero, never-answer, late, zero-versions, hostile\n"
            "  --fault-after N         serve N exchanges normally before the fault begins (default 0)\n"
@@ -55,7 +57,8 @@ const char* StandInUsage() {
            "  --lifetime SECONDS      end after this long (default: run until stopped)\n"
            "  --exit-with-parent      end when standard input closes\n"
            "  --verbose               print the model's state once a second\n"
-           "  --help                  show this text\n";
+           "  --help                  show this text\n") + SimulatorUsage();
+    return text.c_str();
 }
 
 bool ParseStandInOptions(int argc, char** argv, StandInOptions& options, std::string& error) {
@@ -69,6 +72,15 @@ bool ParseStandInOptions(int argc, char** argv, StandInOptions& options, std::st
             const bool ok = value && (std::strcmp(value, "UIPCMAIN") == 0 || std::strcmp(value, "FS98MAIN") == 0);
             if (!needValue(ok)) return false;
             options.windowClass = value;
+        } else if (arg == "--xplane") {
+            options.simulator = SimulatorKind::XPlane;
+        } else if (arg == "--flightgear") {
+            options.simulator = SimulatorKind::FlightGear;
+        } else if (arg == "--sim-address") {
+            std::string host;
+            std::uint16_t port = 1;
+            if (!needValue(value && ParseSimAddress(value, host, port))) return false;
+            options.simAddress = value;
         } else if (arg == "--fault") {
             if (!needValue(value && ParseFault(value, options.fault))) return false;
         } else if (arg == "--fault-after") {

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "tools/bridge/offsetsource.h"
+
 enum class StandInFault {
     None,
     AnswerZero,    // answers every message with 0
@@ -15,6 +17,8 @@ enum class StandInFault {
 
 struct StandInOptions {
     std::string windowClass = "UIPCMAIN";
+    SimulatorKind simulator = SimulatorKind::None;  // None: the built-in flight model
+    std::string simAddress;                         // "HOST[:PORT]"; empty: the simulator's default
     StandInFault fault = StandInFault::None;
     std::uint32_t faultAfter = 0;  // exchanges served normally before the fault begins
     std::uint32_t lateMs = 3000;
