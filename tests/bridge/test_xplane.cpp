@@ -1,0 +1,211 @@
+// kovex-test-xplane: answers X-Plane's UDP data subscriptions ("RREF") with a scripted twin-engine
+// flight, and on request falls silent, sends garbage, floods, or sends wild values.
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/process.h"
+#include "platform/sockets.h"
+#include "tests/bridge/flight_script.h"
+
+namespace {
+
+struct Options {
+    int port = 49000;
+    double startAt = 300.0;
+    double timeScale = 0.0;
+    int engines = 2;
+    bool oilInFahrenheit = false;
+    double silentAfter = -1.0, silentFor = 0.0;  // seconds after the first subscription
+    bool garbage = false, flood = false, wild = false;
+    double lifetime = 120.0;
+};
+
+struct Subscription {
+    plat::SocketAddressV4 client;
+    std::int32_t index;
+    std::int32_t frequency;
+    std::string name;
+    std::uint32_t lastSent;
+};
+
+Options options;
+FlightModel model;
+std::vector<Subscription> subscriptions;
+
+std::int32_t Int32At(const std::uint8_t* at) {
+    return static_cast<std::int32_t>(at[0] | at[1] << 8 | at[2] << 16 | static_cast<std::uint32_t>(at[3]) << 24);
+}
+
+void PutInt32(std::vector<std::uint8_t>& out, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+// The dataref's value in X-Plane's units; an unknown name reads 0, as X-Plane sends for it.
+float ValueOf(const std::string& name) {
+    if (options.wild) {
+        if (name.find("fuel_flow") != std::string::npos) return -1.0f;
+        if (name.find("oil_pressure") != std::string::npos) return NAN;
+        if (name.find("oil_temperature") != std::string::npos) return 1e9f;
+        if (name.find("ENGN_running") != std::string::npos) return INFINITY;
+    }
+    const std::size_t open = name.find('[');
+    const std::string base = name.substr(0, open);
+    const int n = open == std::string::npos ? 0 : std::atoi(name.c_str() + open + 1);
+    const EngineModel& e = model.engine[n == 1 ? 1 : 0];
+    if (base == "sim/cockpit2/engine/indicators/fuel_flow_kg_sec") return static_cast<float>(e.fuelFlowKgh / 3600.0);
+    if (base == "sim/cockpit2/engine/indicators/oil_pressure_psi") return static_cast<float>(e.oilPressPsi);
+    if (base == "sim/cockpit2/engine/indicators/oil_temperature_deg_C")
+        return static_cast<float>(options.oilInFahrenheit ? script::Fahrenheit(e.oilTempC) : e.oilTempC);
+    if (base == "sim/flightmodel/engine/ENGN_running") return e.running ? 1.0f : 0.0f;
+    if (base == "sim/time/paused") return model.paused ? 1.0f : 0.0f;
+    if (base == "sim/aircraft/engine/acf_oilT_is_C") return options.oilInFahrenheit ? 0.0f : 1.0f;
+    if (base == "sim/aircraft/engine/acf_num_engines") return static_cast<float>(options.engines);
+    if (base == "sim/flightmodel/weight/m_fuel") return static_cast<float>(model.fuelKg[n == 1 ? 1 : 0]);
+    if (base == "sim/aircraft/overflow/acf_tank_rat") return static_cast<float>(script::kTankShare);
+    if (base == "sim/aircraft/weight/acf_m_fuel_tot")
+        return static_cast<float>((model.capacityGal[0] + model.capacityGal[1]) * script::kKgPerGallon);
+    return 0.0f;
+}
+
+void TakeRequest(const std::uint8_t* data, std::int32_t size, const plat::SocketAddressV4& from) {
+    if (size != 413 || std::memcmp(data, "RREF", 4) != 0 || data[4] != 0) {
+        std::printf("ignored a %d-byte packet\n", size);
+        return;
+    }
+    const std::int32_t frequency = Int32At(data + 5);
+    const std::int32_t index = Int32At(data + 9);
+    const std::string name(reinterpret_cast<const char*>(data + 13), strnlen(reinterpret_cast<const char*>(data + 13), 400));
+    for (std::size_t i = 0; i < subscriptions.size(); ++i) {
+        Subscription& s = subscriptions[i];
+        if (s.client.address == from.address && s.client.port == from.port && s.index == index) {
+            if (frequency <= 0) {
+                subscriptions.erase(subscriptions.begin() + static_cast<std::ptrdiff_t>(i));
+                return;
+            }
+            s.frequency = frequency;
+            s.name = name;
+            return;
+        }
+    }
+    if (frequency > 0) subscriptions.push_back(Subscription{from, index, frequency, name, 0});
+}
+
+void Send(plat::SocketHandle socket, const std::vector<std::uint8_t>& packet, const plat::SocketAddressV4& to) {
+    plat::SendDatagram(socket, packet.data(), static_cast<std::int32_t>(packet.size()), to);
+}
+
+void SendGarbage(plat::SocketHandle socket, const plat::SocketAddressV4& to) {
+    Send(socket, {'R', 'R'}, to);                                             // short
+    Send(socket, std::vector<std::uint8_t>(4000, 'R'), to);                  // oversized
+    Send(socket, {'D', 'A', 'T', 'A', '*', 1, 0, 0, 0, 0, 0, 0x80, 0x3F}, to);  // another packet kind
+    Send(socket, {'R', 'R', 'E', 'F', ',', 1, 0, 0}, to);                     // ragged pairs
+    std::vector<std::uint8_t> unknown{'R', 'R', 'E', 'F', ','};              // an index nobody asked for
+    PutInt32(unknown, 977);
+    PutInt32(unknown, 0x42C80000u);
+    Send(socket, unknown, to);
+}
+
+bool SameClient(const plat::SocketAddressV4& a, const plat::SocketAddressV4& b) {
+    return a.address == b.address && a.port == b.port;
+}
+
+// Sends what is due to each client in one packet per client, as X-Plane does.
+void SendDue(plat::SocketHandle socket, std::uint32_t now) {
+    std::vector<plat::SocketAddressV4> clients;
+    for (const Subscription& s : subscriptions) {
+        bool known = false;
+        for (const plat::SocketAddressV4& c : clients) known = known || SameClient(c, s.client);
+        if (!known) clients.push_back(s.client);
+    }
+    for (const plat::SocketAddressV4& client : clients) {
+        std::vector<std::uint8_t> packet{'R', 'R', 'E', 'F', ','};
+        for (Subscription& s : subscriptions) {
+            if (!SameClient(s.client, client)) continue;
+            if (!options.flood && now - s.lastSent < 1000u / static_cast<std::uint32_t>(s.frequency)) continue;
+            s.lastSent = now;
+            const float value = ValueOf(s.name);
+            std::uint32_t bits;
+            std::memcpy(&bits, &value, sizeof bits);
+            PutInt32(packet, static_cast<std::uint32_t>(s.index));
+            PutInt32(packet, bits);
+        }
+        if (packet.size() == 5) continue;
+        Send(socket, packet, client);
+        if (options.garbage) SendGarbage(socket, client);
+    }
+}
+
+bool Parse(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const char* value = i + 1 < argc ? argv[i + 1] : "";
+        auto number = [&]() { ++i; return std::atof(value); };
+        if (arg == "--port") options.port = static_cast<int>(number());
+        else if (arg == "--start-at") options.startAt = number();
+        else if (arg == "--time-scale") options.timeScale = number();
+        else if (arg == "--engines") options.engines = static_cast<int>(number());
+        else if (arg == "--oil-in-f") options.oilInFahrenheit = true;
+        else if (arg == "--silent-after") options.silentAfter = number();
+        else if (arg == "--silent-for") options.silentFor = number();
+        else if (arg == "--garbage") options.garbage = true;
+        else if (arg == "--flood") options.flood = true;
+        else if (arg == "--wild") options.wild = true;
+        else if (arg == "--lifetime") options.lifetime = number();
+        else {
+            std::fprintf(stderr, "kovex-test-xplane: unknown argument %s\n", arg.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (!Parse(argc, argv)) return 2;
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    plat::SocketStartup(0x0202);
+    const plat::SocketHandle socket = plat::OpenSocket(plat::kAddressFamilyInet, plat::kSocketTypeDatagram, plat::kProtocolUdp);
+    plat::SocketAddressV4 local;
+    local.address = 0x0100007Fu;  // 127.0.0.1 in network order on this little-endian host
+    local.port = static_cast<std::uint16_t>((options.port >> 8 & 0xFF) | (options.port & 0xFF) << 8);
+    if (socket == plat::kNoSocket || plat::BindSocket(socket, local) != 0 || plat::LocalAddress(socket, local) != 0) {
+        std::fprintf(stderr, "kovex-test-xplane: cannot bind UDP port %d (socket error %d)\n", options.port,
+                     plat::LastSocketError());
+        return 1;
+    }
+    std::printf("listening on 127.0.0.1:%u\n", static_cast<unsigned>((local.port >> 8) | (local.port & 0xFF) << 8));
+    model = script::FlightAt(options.startAt);
+    const std::uint32_t start = plat::TickCount();
+    std::uint32_t last = start;
+    bool silent = false;
+    std::uint32_t served = start;  // since when someone has subscribed
+    for (;;) {
+        const std::uint32_t now = plat::TickCount();
+        const double alive = (now - start) / 1000.0;
+        if (alive >= options.lifetime || plat::StandardInputClosed()) break;
+        FlightModelAdvance(model, (now - last) / 1000.0 * options.timeScale);
+        last = now;
+        if (subscriptions.empty()) served = now;
+        const double serving = (now - served) / 1000.0;
+        const bool wasSilent = silent;
+        silent = options.silentAfter >= 0.0 && serving >= options.silentAfter && serving < options.silentAfter + options.silentFor;
+        if (silent != wasSilent) std::printf(silent ? "silent\n" : "speaking again\n");
+        std::uint8_t buffer[1024];
+        plat::SocketAddressV4 from;
+        for (;;) {
+            const std::int32_t got = plat::ReceiveDatagram(socket, buffer, sizeof buffer, from);
+            if (got < 0 && plat::LastSocketError() == plat::kErrorWouldBlock) break;
+            if (got >= 0) TakeRequest(buffer, got, from);
+        }
+        if (!silent) SendDue(socket, now);
+        if (!options.flood) plat::WaitSocketReadable(socket, 0, 2000);
+    }
+    plat::CloseSocket(socket);
+    return 0;
+}
