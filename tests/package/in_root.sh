@@ -42,7 +42,8 @@ Xvfb -displayfd 3 -nolisten tcp -nolisten local -screen 0 1280x1024x24 3>"$displ
 xvfb=$!
 for _ in $(seq 100); do [ -s "$display_file" ] && break; sleep 0.1; done
 [ -s "$display_file" ] || fail "Xvfb did not start: $(cat /tmp/xvfb.log)"
-export DISPLAY=:$(head -n 1 "$display_file")
+DISPLAY=:$(head -n 1 "$display_file")
+export DISPLAY
 
 # An ordinary user with nothing of the root's environment.
 mkdir -p "$home/.config"
