@@ -1,4 +1,5 @@
-// Test fixture: a fresh working folder with an icon, and the shell state back at its start values.
+// Test fixture: a fresh working folder with an icon and the panel's pictures, and the shell state
+// back at its start values.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include "shell/glwindow.h"
 #include "shell/settings.h"
 #include "shell/shellstate.h"
+#include "tests/faults/panel_driver.h"
 
 namespace testutil {
 
@@ -45,6 +47,7 @@ protected:
         std::filesystem::create_directories(dir_);
         std::filesystem::current_path(dir_);
         testutil::WriteTinyIcon(dir_ / "plane2.ico");
+        paneldriver::WriteSmallPictures(dir_);  // a missing picture would be named on standard error
         for (bool& k : keyDown) k = false;
         windowActive = true;
         positionMode = sizeMode = false;
