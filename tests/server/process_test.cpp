@@ -306,8 +306,9 @@ TEST(ServerProcessTest, ChildOutputGoesToTheNamedFile) {
     EXPECT_EQ(plat::StartChildProcess({server, "--help"}, nowhere), 0);
 }
 
-// Catches a full server taking more clients than it may, or failing the ones it already has.
-TEST(ServerProcessTest, ClientsBeyondTheLimitAreRefused) {
+// Catches a full server taking more clients than it may, failing the ones it already has, or
+// turning a newcomer away instead of serving it once a place is free.
+TEST(ServerProcessTest, ClientsBeyondTheLimitWaitForAPlace) {
     std::vector<std::string> args = Frozen();
     args.insert(args.end(), {"--max-clients", "2"});
     ServerProcess server(args);
@@ -316,10 +317,17 @@ TEST(ServerProcessTest, ClientsBeyondTheLimitAreRefused) {
     Connect(a, server);
     Connect(b, server);
     ASSERT_TRUE(server.WaitForLog(" connected (", 2));
+    EXPECT_TRUE(server.WaitForLog("limit of 2 clients reached: new connections wait for a place")) << server.Log();
     Connect(c, server);
-    EXPECT_TRUE(ClosedByServer(c));
-    EXPECT_TRUE(server.WaitForLog("refused: 2 clients already")) << server.Log();
-    EXPECT_NE(Ask(a, "2328,8,2"), "");
+    ASSERT_EQ(ProbeSendRequest(c, "2328,8,2", kWaitMs), ProbeResult::Ok);
+    std::string reply;
+    EXPECT_EQ(ProbeReceive(c, '\0', 300, reply), ProbeResult::TimedOut) << "served beyond the limit";
+    const std::string flow = Ask(a, "2328,8,2");
+    EXPECT_NE(flow, "");
     EXPECT_NE(Ask(b, "2328,8,2"), "");
-    for (ProbeClient* p : {&a, &b, &c}) ProbeClose(*p);
+    ProbeClose(a);
+    ASSERT_EQ(ProbeReceive(c, '\0', kWaitMs, reply), ProbeResult::Ok) << server.Log();
+    EXPECT_EQ(reply, flow);
+    EXPECT_EQ(CountOf(server.Log(), " connected ("), 3);
+    for (ProbeClient* p : {&b, &c}) ProbeClose(*p);
 }
