@@ -22,6 +22,7 @@ struct Options {
     bool oilInFahrenheit = false;
     double silentAfter = -1.0, silentFor = 0.0;  // seconds after the first subscription
     bool garbage = false, flood = false, wild = false;
+    bool clock = false;  // engine 1's flow carries the tick of its last change (ms modulo 10000, as kg/s / 1000)
     double lifetime = 120.0;
 };
 
@@ -35,6 +36,7 @@ struct Subscription {
 
 Options options;
 FlightModel model;
+std::uint32_t changedAt = 0;
 std::vector<Subscription> subscriptions;
 
 std::int32_t Int32At(const std::uint8_t* at) {
@@ -47,6 +49,8 @@ void PutInt32(std::vector<std::uint8_t>& out, std::uint32_t v) {
 
 // The dataref's value in X-Plane's units; an unknown name reads 0, as X-Plane sends for it.
 float ValueOf(const std::string& name) {
+    if (options.clock && name == "sim/cockpit2/engine/indicators/fuel_flow_kg_sec[0]")
+        return static_cast<float>(changedAt % 10000u / 1000.0);  // seconds, within the flows a bridge serves
     if (options.wild) {
         if (name.find("fuel_flow") != std::string::npos) return -1.0f;
         if (name.find("oil_pressure") != std::string::npos) return NAN;
@@ -126,8 +130,9 @@ void SendDue(plat::SocketHandle socket, std::uint32_t now) {
         std::vector<std::uint8_t> packet{'R', 'R', 'E', 'F', ','};
         for (Subscription& s : subscriptions) {
             if (!SameClient(s.client, client)) continue;
-            if (!options.flood && now - s.lastSent < 1000u / static_cast<std::uint32_t>(s.frequency)) continue;
-            s.lastSent = now;
+            const std::uint32_t period = 1000u / static_cast<std::uint32_t>(s.frequency);
+            if (!options.flood && now - s.lastSent < period) continue;
+            s.lastSent = now - s.lastSent < 2 * period ? s.lastSent + period : now;  // keeps the cadence
             const float value = ValueOf(s.name);
             std::uint32_t bits;
             std::memcpy(&bits, &value, sizeof bits);
@@ -155,6 +160,7 @@ bool Parse(int argc, char** argv) {
         else if (arg == "--garbage") options.garbage = true;
         else if (arg == "--flood") options.flood = true;
         else if (arg == "--wild") options.wild = true;
+        else if (arg == "--clock") options.clock = true;
         else if (arg == "--lifetime") options.lifetime = number();
         else {
             std::fprintf(stderr, "kovex-test-xplane: unknown argument %s\n", arg.c_str());
@@ -190,6 +196,9 @@ int main(int argc, char** argv) {
         const double alive = (now - start) / 1000.0;
         if (alive >= options.lifetime || plat::StandardInputClosed()) break;
         FlightModelAdvance(model, (now - last) / 1000.0 * options.timeScale);
+        // Changes out of step with the sending schedule, each one slower than a period so every
+        // change is sent and waits for its turn as a simulator's values do.
+        if (now - changedAt >= 137) changedAt = now;
         last = now;
         if (subscriptions.empty()) served = now;
         const double serving = (now - served) / 1000.0;
@@ -204,7 +213,7 @@ int main(int argc, char** argv) {
             if (got >= 0) TakeRequest(buffer, got, from);
         }
         if (!silent) SendDue(socket, now);
-        if (!options.flood) plat::WaitSocketReadable(socket, 0, 2000);
+        if (!options.flood) plat::WaitSocketReadable(socket, 0, 500);
     }
     plat::CloseSocket(socket);
     return 0;
