@@ -55,6 +55,9 @@ using IpcOwnedWindow = std::uintptr_t;
 
 // Becomes the window of a class. 0 when the class already has a live owner or on failure.
 IpcOwnedWindow IpcCreateWindow(const char* className);
+// Why the last IpcCreateWindow gave 0, when the cause was not a live owner of the class: a text naming
+// what stood in the way (such as an unusable rendezvous folder). Empty when the class has an owner.
+const char* IpcCreateWindowProblem();
 void IpcDestroyWindow(IpcOwnedWindow window);
 
 // One received message; it stays pending until answered or dropped.

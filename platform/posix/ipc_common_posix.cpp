@@ -16,6 +16,13 @@ namespace plat::ipcdetail {
 
 namespace {
 
+std::string pathProblem;
+
+bool Refuse(const std::string& problem) {
+    pathProblem = problem;
+    return false;
+}
+
 bool UsableClassName(const char* name) {
     if (!name || !*name || std::strlen(name) > 64) return false;
     for (const char* p = name; *p; ++p) {
@@ -29,11 +36,17 @@ bool UsableClassName(const char* name) {
 
 // A directory we may use: ours, and for the default one also closed to everyone else.
 bool EnsureDirectory(const std::string& dir, bool requirePrivate) {
-    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    const std::string named = "the rendezvous folder " + dir;
+    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+        return Refuse(named + " cannot be made: " + std::strerror(errno));
     struct stat st {};
-    if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
-    if (st.st_uid != getuid()) return false;
-    if (requirePrivate && (st.st_mode & 077) != 0) return false;
+    if (lstat(dir.c_str(), &st) != 0) return Refuse(named + " cannot be examined: " + std::strerror(errno));
+    if (S_ISLNK(st.st_mode)) return Refuse(named + " is a symbolic link");
+    if (!S_ISDIR(st.st_mode)) return Refuse(named + " is not a folder");
+    if (st.st_uid != getuid())
+        return Refuse(named + " belongs to another user (uid " + std::to_string(static_cast<unsigned long>(st.st_uid)) +
+                      ")");
+    if (requirePrivate && (st.st_mode & 077) != 0) return Refuse(named + " is open to other users");
     return true;
 }
 
@@ -49,13 +62,22 @@ std::string RendezvousDirectory() {
 }  // namespace
 
 std::string WindowPath(const char* className) {
-    if (!UsableClassName(className)) return {};
+    pathProblem.clear();
+    if (!UsableClassName(className)) {
+        Refuse("the class name is not usable");
+        return {};
+    }
     const std::string dir = RendezvousDirectory();
     if (dir.empty()) return {};
     std::string path = dir + "/" + className;
-    if (path.size() >= sizeof(sockaddr_un{}.sun_path)) return {};
+    if (path.size() >= sizeof(sockaddr_un{}.sun_path)) {
+        Refuse("the rendezvous path " + path + " is too long");
+        return {};
+    }
     return path;
 }
+
+const std::string& WindowPathProblem() { return pathProblem; }
 
 std::int64_t NowMs() {
     timespec ts{};

@@ -20,6 +20,8 @@ constexpr std::size_t kMaxAtomName = 255;
 // Path of the rendezvous socket of a window class, or "" when the class name or directory is unusable.
 // The directory is $KOVEX_IPC_DIR when set, else a private per-user directory, created 0700.
 std::string WindowPath(const char* className);
+// Why the last WindowPath gave "": the folder or name and what is wrong with it.
+const std::string& WindowPathProblem();
 
 // Milliseconds on a monotonic clock.
 std::int64_t NowMs();

@@ -84,11 +84,20 @@ bool StillNamed(const KeptView& kept) {
     return fstat(kept.fd, &st) == 0 && st.st_nlink > 0 && st.st_size >= static_cast<off_t>(kept.size);
 }
 
+// Why the last IpcCreateWindow failed, for its caller's message.
+std::string createProblem;
+
 }  // namespace
 
+const char* IpcCreateWindowProblem() { return createProblem.c_str(); }
+
 IpcOwnedWindow IpcCreateWindow(const char* className) {
+    createProblem.clear();
     const std::string path = WindowPath(className);
-    if (path.empty()) return 0;
+    if (path.empty()) {
+        createProblem = WindowPathProblem();
+        return 0;
+    }
     OwnedSlot* slot = nullptr;
     for (auto& s : owned)
         if (!s.path[0]) {
@@ -105,6 +114,7 @@ IpcOwnedWindow IpcCreateWindow(const char* className) {
     std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
     if (bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 || chmod(path.c_str(), 0600) != 0 ||
         listen(fd, 64) != 0) {
+        createProblem = "cannot listen at " + path + ": " + std::strerror(errno);
         close(fd);
         return 0;
     }

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
+#include <string>
 
 #include "platform/win32/win32_common.h"
 
@@ -114,9 +115,15 @@ OwnedSlot* PendingSlot(const IpcIncoming* incoming) {
     return (token >> 8) == slot->sequence ? slot : nullptr;
 }
 
+// Why the last IpcCreateWindow failed, for its caller's message.
+std::string createProblem;
+
 }  // namespace
 
+const char* IpcCreateWindowProblem() { return createProblem.c_str(); }
+
 IpcOwnedWindow IpcCreateWindow(const char* className) {
+    createProblem.clear();
     if (!className || !*className || std::strlen(className) >= sizeof owned[0].className) return 0;
     if (::FindWindowExA(nullptr, nullptr, className, nullptr)) return 0;
     OwnedSlot* slot = nullptr;
@@ -139,6 +146,7 @@ IpcOwnedWindow IpcCreateWindow(const char* className) {
     slot->answered = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
     slot->stopping = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (taken || !slot->ready || !slot->arrived || !slot->answered || !slot->stopping) {
+        if (!taken) createProblem = "the system refused its objects (error " + std::to_string(::GetLastError()) + ")";
         CloseSlotHandles(slot);
         return 0;
     }

@@ -1,9 +1,13 @@
-// End-to-end tests of kovex-server --fsuipc: values bridged from the simulator stand-in over the FSUIPC link.
+// End-to-end tests of kovex-server --fsuipc: values bridged from the simulator stand-in over the FSUIPC link;
+// and the stand-in's own word when it cannot own its window.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "platform/clock.h"
+#include "platform/process.h"
 #include "tests/server/panelrows.h"
 #include "tests/server/serverprocess.h"
 #include "tests/simlink/standin.h"
@@ -89,4 +93,39 @@ TEST(ServerFsuipcTest, SimulatorComingAndGoing) {
     EXPECT_TRUE(server.Running());
     ProbeClose(client);
     EXPECT_EQ(server.Terminate(), 0);
+}
+
+// Catches the stand-in blaming another simulator when its rendezvous folder is what stands in the way.
+TEST(StandInStartTest, UnusableRendezvousFolderIsNamed) {
+    namespace fs = std::filesystem;
+    PrivateIpcDir dir;
+    const std::string standIn = KOVEX_BIN_DIR "/kovex-simulator";
+    const std::string prefix = "kovex-simulator: cannot own the window class UIPCMAIN";
+    std::string output;
+    {
+        StandIn first({"--time-scale", "0"});
+        ASSERT_TRUE(first.ready());
+        EXPECT_EQ(RunToEnd({standIn, "--lifetime", "5"}, output), 1);
+        EXPECT_EQ(output, prefix + " (is another simulator running?)\n");
+    }
+#ifndef _WIN32  // the desktop's windows need no folder
+
+    const std::string real = dir.path() + "/real";
+    const std::string link = dir.path() + "/link";
+    fs::create_directory(real);
+    fs::create_directory_symlink(real, link);
+    plat::SetEnvironmentVariable("KOVEX_IPC_DIR", link.c_str());
+    EXPECT_EQ(RunToEnd({standIn, "--lifetime", "5"}, output), 1);
+    EXPECT_EQ(output, prefix + ": the rendezvous folder " + link + " is a symbolic link\n");
+
+    // Giving a folder away takes root; elsewhere this case cannot be made.
+    const std::string theirs = dir.path() + "/theirs";
+    fs::create_directory(theirs);
+    if (std::system(("chown 65534 '" + theirs + "' 2>/dev/null").c_str()) == 0) {
+        plat::SetEnvironmentVariable("KOVEX_IPC_DIR", theirs.c_str());
+        EXPECT_EQ(RunToEnd({standIn, "--lifetime", "5"}, output), 1);
+        EXPECT_EQ(output, prefix + ": the rendezvous folder " + theirs + " belongs to another user (uid 65534)\n");
+    }
+    plat::SetEnvironmentVariable("KOVEX_IPC_DIR", dir.path().c_str());
+#endif
 }

@@ -91,12 +91,16 @@ int ServerProcess::Kill() {
 }
 
 int RunServerToEnd(const std::vector<std::string>& args, std::string& output) {
-    const std::string path = (std::filesystem::temp_directory_path() /
-                              ("kovex-server-" + std::to_string(plat::CurrentProcessId()) + "-" +
-                               std::to_string(++logCounter) + ".log"))
-                                 .string();
     std::vector<std::string> argv{KOVEX_BIN_DIR "/kovex-server"};
     argv.insert(argv.end(), args.begin(), args.end());
+    return RunToEnd(argv, output);
+}
+
+int RunToEnd(const std::vector<std::string>& argv, std::string& output) {
+    const std::string path = (std::filesystem::temp_directory_path() /
+                              ("kovex-run-" + std::to_string(plat::CurrentProcessId()) + "-" +
+                               std::to_string(++logCounter) + ".log"))
+                                 .string();
     const plat::ChildProcess child = plat::StartChildProcess(argv, path);
     if (!child) return -1;
     const std::uint32_t start = plat::TickCount();

@@ -34,5 +34,7 @@ private:
 
 // Runs the server with exactly these arguments to its end; returns the exit status, output in output.
 int RunServerToEnd(const std::vector<std::string>& args, std::string& output);
+// The same for any program of the build (its path, then its arguments).
+int RunToEnd(const std::vector<std::string>& argv, std::string& output);
 
 int CountOf(const std::string& text, const std::string& part);

@@ -90,8 +90,13 @@ int main(int argc, char** argv) {
 
     const plat::IpcOwnedWindow window = plat::IpcCreateWindow(options.windowClass.c_str());
     if (!window) {
-        std::fprintf(stderr, "kovex-simulator: cannot own the window class %s (is another simulator running?)\n",
-                     options.windowClass.c_str());
+        const std::string problem = plat::IpcCreateWindowProblem();
+        if (!problem.empty())
+            std::fprintf(stderr, "kovex-simulator: cannot own the window class %s: %s\n", options.windowClass.c_str(),
+                         problem.c_str());
+        else
+            std::fprintf(stderr, "kovex-simulator: cannot own the window class %s (is another simulator running?)\n",
+                         options.windowClass.c_str());
         return 1;
     }
 
