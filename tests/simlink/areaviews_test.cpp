@@ -2,6 +2,7 @@
 // whatever it keeps mapped between messages, every open reaches the area its name leads to now.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -78,7 +79,8 @@ TEST(AreaViews, ManyAreasAndViewsStillOpen) {
         ASSERT_NE(open.back(), nullptr);
     }
     for (int round = 0; round < 3; ++round)
-        for (std::size_t i = 0; i < areas.size(); ++i) ASSERT_TRUE(Serve(*areas[i], static_cast<std::uint8_t>(i + round), 200));
+        for (std::size_t i = 0; i < areas.size(); ++i)
+            ASSERT_TRUE(Serve(*areas[i], static_cast<std::uint8_t>(i + round), 200));
     // Every view opened first is still mapped and still its own area's.
     for (std::size_t i = 0; i < areas.size(); ++i) {
         open[i][300] = static_cast<std::uint8_t>(0x40 + i);
