@@ -69,8 +69,8 @@ std::string ReadSettingText(const char* section, const char* key, const char* de
     if (state == ProfileFileState::NotRegularFile)
         throw KovexError(FormatText("Unable to read %s: it is not a regular file", settingsFile.path.c_str()));
     if (state == ProfileFileState::TooLarge)
-        throw KovexError(FormatText("Unable to read %s: it is larger than %zu MiB", settingsFile.path.c_str(),
-                                    kMaxProfileFileBytes / (1024 * 1024)));
+        throw KovexError(FormatText("Unable to read %s: it is larger than %d MiB", settingsFile.path.c_str(),
+                                    static_cast<int>(kMaxProfileFileBytes / (1024 * 1024))));
     return value;
 }
 
