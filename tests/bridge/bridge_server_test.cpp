@@ -194,11 +194,11 @@ TEST(BridgeServerTest, FlightGearStartingLateQuittingStallingAndCutting) {
         TestSim stalling("kovex-test-flightgear", {"--start-at", std::to_string(kStartAt), "--stall-after", "1.5"}, port);
         ASSERT_TRUE(WaitForFlow(c.client, true, 10000)) << server.Log();
         EXPECT_TRUE(server.WaitForLog("came back", 1)) << server.Log();
-        ASSERT_TRUE(WaitForFlow(c.client, false, 5000)) << server.Log();
+        ASSERT_TRUE(WaitForFlow(c.client, false, 14000)) << server.Log();
         EXPECT_TRUE(server.WaitForLog("went away (stopped answering)")) << server.Log();
     }
     TestSim cutting("kovex-test-flightgear", {"--start-at", std::to_string(kStartAt), "--cut-after", "2"}, port);
-    ASSERT_TRUE(WaitForFlow(c.client, true, 10000)) << server.Log();
+    ASSERT_TRUE(WaitForFlow(c.client, true, 12000)) << server.Log();
     EXPECT_TRUE(server.WaitForLog("went away (closed the connection in the middle of a line)", 1, 5000)) << server.Log();
     EXPECT_EQ(Ask(c.client, RequestText(kFuelFlow1)), "0");
 }

@@ -16,7 +16,9 @@
 namespace {
 
 constexpr std::uint32_t kRoundMs = 50;        // twenty rounds of questions a second
-constexpr std::uint32_t kStallMs = 2000;      // a round unanswered this long: the simulator is gone
+// A round unanswered this long: the simulator is gone. FlightGear answers once a frame, and a frame
+// can take seconds while it loads scenery or draws without a graphics card.
+constexpr std::uint32_t kStallMs = 10000;
 constexpr std::uint32_t kConnectMs = 3000;    // a connect slower than this is given up
 constexpr std::uint32_t kFirstPauseMs = 500;  // between connects, doubling up to the last
 constexpr std::uint32_t kLastPauseMs = 8000;
