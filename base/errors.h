@@ -1,4 +1,4 @@
-// The program's one error type: an English message that the top-level handler shows.
+// The error type every subsystem raises, and printf-style formatting of its texts.
 #pragma once
 
 #include <cstdarg>
