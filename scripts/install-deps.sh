@@ -7,7 +7,7 @@ packages=(
   libgtest-dev
   libsdl2-dev libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri libegl1 libegl-mesa0
   libcairo2-dev libpng-dev fonts-dejavu-core
-  xvfb xauth xdotool x11-xserver-utils locales imagemagick
+  xvfb xauth xdotool x11-xserver-utils locales imagemagick python3
   mingw-w64 wine wine64
   clang-14 libclang-rt-14-dev
   dpkg-dev help2man lintian mmdebstrap
