@@ -6,9 +6,9 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "base/errors.h"
 #include "net/VqTcpIpcUdp_0.h"
 #include "net/remotevariables.h"
-#include "shell/errors.h"
 
 namespace {
 

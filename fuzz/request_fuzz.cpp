@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/errors.h"
 #include "net/remotevariables.h"
-#include "shell/errors.h"
 #include "tools/server/reply.h"
 #include "tools/server/request.h"
 

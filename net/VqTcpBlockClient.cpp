@@ -1,9 +1,9 @@
 // The blocking TCP client: endpoint checks, connect, zero-ended texts out, blocks and replies in.
 #include <algorithm>
 
+#include "base/errors.h"
 #include "net/VqTcpIpcUdp_0.h"
 #include "platform/clock.h"
-#include "shell/errors.h"
 
 namespace {
 

@@ -5,10 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/errors.h"
+#include "base/textconversions.h"
 #include "platform/clock.h"
 #include "platform/msgbox.h"
-#include "shell/errors.h"
-#include "shell/settings.h"
 
 namespace {
 

@@ -4,10 +4,9 @@
 #include <charconv>
 #include <cmath>
 
+#include "base/errors.h"
 #include "net/VqTcpIpcUdp_0.h"
 #include "platform/locale.h"
-#include "shell/errors.h"
-#include "shell/shellstate.h"
 
 namespace {
 
@@ -61,10 +60,11 @@ double TextToFloat(const std::string& text, char decimalSeparator) {
     return value;
 }
 
-double RequestRemoteVariable(std::uint32_t offset, const std::string& size, const std::string& kind) {
-    if (!tcpClient || !tcpClient->Connected()) return 0.0;
-    tcpClient->SendRequest(std::to_string(offset) + "," + size + "," + kind);
+double RequestRemoteVariable(TVqTcpBlockClient* client, std::uint32_t offset, const std::string& size,
+                             const std::string& kind) {
+    if (!client || !client->Connected()) return 0.0;
+    client->SendRequest(std::to_string(offset) + "," + size + "," + kind);
     // The regional separator is read once, as the desktop's runtime does at start, not per request.
     static const char separator = plat::DecimalSeparator();
-    return TextToFloat(tcpClient->ReceiveReply(), separator);
+    return TextToFloat(client->ReceiveReply(), separator);
 }

@@ -1,4 +1,7 @@
 // Millisecond clock and sleep.
+// Backends:
+// - posix: CLOCK_MONOTONIC in milliseconds, nanosleep.
+// - win32: the desktop's tick count and Sleep.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,9 @@
 // Server-side TCP: listening, accepting, non-blocking reads and writes, readiness of many sockets, stop signals.
+// Backends:
+// - posix: non-blocking sockets with poll; writes never raise SIGPIPE; stop signals (SIGINT, SIGTERM)
+//   arrive through a self-pipe.
+// - win32: non-blocking WinSock sockets, select in short slices; stop requests come from the console
+//   (Ctrl+C, Ctrl+Break, closing it) or from another process through a named event.
 #pragma once
 
 #include <cstddef>

@@ -1,5 +1,10 @@
 // File-system seam: the working directory, bounded whole-file reads and crash-safe whole-file
 // replacement that concurrent writers of one file can share.
+// Backends:
+// - posix: only regular files are read (a FIFO never blocks); writers take turns with flock and
+//   replace the file by fsync + rename of a temporary file of their own.
+// - win32: only disk files are read; writers take turns through a named mutex and swap in their
+//   temporary file with ReplaceFileA (MoveFileExA for a new file).
 #pragma once
 
 #include <cstddef>

@@ -1,5 +1,10 @@
 // Inter-process seam of the simulator link: windows found by class, registered messages, global atoms,
 // named shared memory and a message send with time-out, plus the simulator's half of the same exchange.
+// Backends:
+// - posix: Unix sockets in a rendezvous folder stand in for windows and messages, shm_open for the
+//   mappings; the simulator half keeps recent area views mapped between messages.
+// - win32: the desktop's own windows, registered messages, global atoms and paging-file mappings;
+//   each owned window runs on a thread of its own so its owner can answer a message later.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,7 @@
 // The user's regional number settings.
+// Backends:
+// - posix: LC_NUMERIC of the environment, read without touching the process's locale.
+// - win32: the desktop's regional settings.
 #pragma once
 
 namespace plat {

@@ -1,4 +1,8 @@
 // Processes: this process's id, companion programs started and reaped by their parent, environment.
+// Backends:
+// - posix: fork/exec with a stdin pipe, waitpid, setenv.
+// - win32: CreateProcessA with a stdin pipe, waits on the process handle; the environment is set for
+//   both the desktop and the C runtime; a killed child reports what POSIX reports for SIGKILL.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,7 @@
 // Socket seam: IPv4 stream and datagram sockets with WinSock-1.1-shaped calls on plain types.
+// Backends:
+// - posix: BSD sockets; errno and resolver codes are turned into the WinSock codes callers expect.
+// - win32: WinSock as it is (WSAStartup, select, ioctlsocket, WSAGetLastError).
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,12 @@
 // Window, GL context and message seam: the shell's view of the desktop's windowing system.
+// Backends:
+// - sdl: windows, GL contexts and a desktop-style message queue on SDL2. Frame and caption metrics
+//   are 0 (SDL places and sizes the client area); no system commands, so the screen saver is kept off
+//   by SDL itself while a window exists; no character messages; sizes and places beyond SDL's range
+//   are brought within it.
+// - win32: real window classes, windows, WGL contexts and the desktop's queue; the screen saver and
+//   monitor power-off are refused by the window procedure; the swap interval where the driver lists
+//   WGL_EXT_swap_control.
 #pragma once
 
 #include <cstdint>

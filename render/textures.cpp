@@ -7,10 +7,6 @@
 
 #include "platform/gl.h"
 #include "render/bitmap.h"
-#include "render/panelframe.h"
-#include "shell/shellstate.h"
-#include "simlink/FPCuser.h"
-#include "simlink/panelvariables.h"
 
 std::uint32_t panelTextures[kPanelTextureCount] = {};
 std::uint32_t texLcd = 0;
@@ -68,6 +64,5 @@ int LoadTextures() {
         Upload(texLcd, lcd);
     }
 
-    if (!useLan) OpenSimulatorLink();
     return 0;
 }

@@ -22,6 +22,6 @@ enum TextureSlot {
 extern std::uint32_t panelTextures[kPanelTextureCount];
 extern std::uint32_t texLcd;
 
-// Loads every image and uploads it into a new texture; on the FSUIPC road also opens the
-// simulator link and reads the tanks. Always 0.
+// Loads every image and uploads it into a new texture; an image that cannot be used leaves its slot
+// empty and is named on standard error. Always 0.
 int LoadTextures();

@@ -5,8 +5,9 @@
 
 #include <cstdint>
 #include <exception>
+#include <memory>
 
-#include "net/VqTcpIpcUdp_0.h"
+#include "net/networkroad.h"
 #include "platform/clock.h"
 #include "platform/msgbox.h"
 #include "platform/fpu.h"
@@ -14,26 +15,16 @@
 #include "render/panelframe.h"
 #include "render/textures.h"
 #include "shell/glwindow.h"
+#include "shell/keys.h"
 #include "shell/settings.h"
 #include "shell/shellstate.h"
-#include "simlink/panelvariables.h"
-
-const char* const kTitleNetwork = "Kelvo Oil - Fuel Flow Panel v1.2 - Freeware [NETWORK]";
-const char* const kTitleFsuipc = "Kelvo Oil - Fuel Flow v1.2 - Freeware [FSUIPC]";
-const char* const kTitleNotConnected = "Kelvo Oil - Fuel Flow Panel v1.2 - Freeware [NOT CONNECTED]";
+#include "simlink/fsuipcroad.h"
+#include "simlink/panelreading.h"
 
 namespace {
 
-constexpr int kVkEscape = 27;
-constexpr int kVkLeft = 37;
-constexpr int kVkUp = 38;
-constexpr int kVkRight = 39;
-constexpr int kVkDown = 40;
-constexpr int kVkF1 = 112;
-constexpr int kVkF2 = 113;
-constexpr int kVkF9 = 120;
-constexpr int kVkF11 = 122;
-constexpr int kVkF12 = 123;
+// The road chosen at start; it lives as long as the program.
+std::unique_ptr<IPanelRoad> panelRoad;
 
 struct ArrowStep {
     int key;
@@ -81,34 +72,51 @@ bool RunArrowSteps(bool sizeSteps, const std::string& title) {
 
 }  // namespace
 
-bool IsCommandKey(std::uintptr_t key) {
-    for (int command : {kVkEscape, kVkF1, kVkF2, kVkF9, kVkF11, kVkF12})
-        if (key == static_cast<std::uintptr_t>(command)) return true;
-    return false;
-}
-
 bool RecreateAtPosition(const std::string& title) { return RecreateWithSize(windowWidth, windowHeight, title); }
 
+IPanelRoad& SelectPanelRoad() {
+    if (useLan) {
+        panelRoad = std::make_unique<TNetworkRoad>(serverAddress, serverPort);
+    } else {
+        panelRoad = std::make_unique<TFsuipcRoad>();
+    }
+    return *panelRoad;
+}
+
+IPanelRoad& PanelRoad() {
+    if (!panelRoad) SelectPanelRoad();
+    return *panelRoad;
+}
+
+PanelCommands TakePanelCommands() {
+    const PanelCommands commands{positionMode, sizeMode, resetFuelUsed1, resetFuelUsed2};
+    resetFuelUsed1 = resetFuelUsed2 = false;
+    return commands;
+}
+
+bool ReleasePanelWindow() {
+    const bool released = DestroyPanelWindow();
+    if (panelRoad) panelRoad->Close();
+    return released;
+}
+
+bool CreateWindowWithScene(const std::string& title, int width, int height) {
+    return CreatePanelWindow(title, width, height, borderless, InitScene);
+}
+
 bool RecreateWithSize(int width, int height, const std::string& title) {
-    DestroyPanelWindow();
+    ReleasePanelWindow();
     recreatingWindow = true;
-    const bool created = CreatePanelWindow(title, width, height, borderless);
+    const bool created = CreateWindowWithScene(title, width, height);
     recreatingWindow = false;
     return created;
 }
 
 int InitScene() {
-    if (useLan) {
-        tcpClient.reset();  // a client left from an earlier window goes before the new one
-        tcpClient = std::make_unique<TVqTcpBlockClient>();
-        tcpClient->SetServerPort(serverPort);
-        tcpClient->SetServerAddress(serverAddress);
-        tcpClient->Connect();
-        if (!tcpClient->Connected()) {
-            plat::SetWindowTitle(mainWindow, kTitleNotConnected);
-            return 3;
-        }
-        ReadStartupTanksNetwork();
+    IPanelRoad& road = PanelRoad();
+    if (!road.Open()) {
+        plat::SetWindowTitle(mainWindow, road.Title().c_str());
+        return 3;
     }
     const int loaded = LoadTextures();
     if (loaded != 0) return loaded;
@@ -128,12 +136,12 @@ TurnResult RunIdleTurn(const std::string& title) {
     if (TakeKey(kVkF1)) resetFuelUsed1 = true;
     if (TakeKey(kVkF2)) resetFuelUsed2 = true;
     if (keyDown[kVkF12]) {
-        DestroyPanelWindow();
+        ReleasePanelWindow();
         borderless = !borderless;
         windowWidth = ReadSettingInt("WINSIZE", "WIDTH", "400");
         windowHeight = ReadSettingInt("WINSIZE", "HEIGHT", "400");
         recreatingWindow = true;
-        const bool created = CreatePanelWindow(title, windowWidth, windowHeight, borderless);
+        const bool created = CreateWindowWithScene(title, windowWidth, windowHeight);
         recreatingWindow = false;
         if (!created) return TurnResult::CreationFailed;
         keyDown[kVkF12] = false;
@@ -148,10 +156,7 @@ TurnResult RunIdleTurn(const std::string& title) {
         positionMode = false;
     }
     if (sizeMode && !RunArrowSteps(true, title)) return TurnResult::CreationFailed;
-    if (windowActive) {
-        const bool drawn = useLan ? DrawPanelNetwork() : DrawPanelFsuipc();
-        if (!drawn) return TurnResult::Done;  // and no swap in this turn
-    }
+    if (windowActive) DrawPanelFrame(ReadPanelFrame(PanelRoad(), TakePanelCommands()));
     plat::SwapBuffers(deviceContext);
     return result;
 }
@@ -159,8 +164,8 @@ TurnResult RunIdleTurn(const std::string& title) {
 ExitCode RunMainLoop() {
     resetFuelUsed1 = false;
     resetFuelUsed2 = false;
-    const std::string title = useLan ? kTitleNetwork : kTitleFsuipc;
-    if (!CreatePanelWindow(title, windowWidth, windowHeight, borderless)) return kExitNoWindow;
+    const std::string title = PanelRoad().Title();
+    if (!CreateWindowWithScene(title, windowWidth, windowHeight)) return kExitNoWindow;
     recreatingWindow = false;
     bool done = false;
     while (!done) {
@@ -174,13 +179,14 @@ ExitCode RunMainLoop() {
         if (turn == TurnResult::CreationFailed) return kExitNoWindow;  // the failed creation cleaned up already
         if (turn == TurnResult::Done) done = true;
     }
-    return DestroyPanelWindow() ? kExitUserEnded : kExitReleaseFailed;
+    return ReleasePanelWindow() ? kExitUserEnded : kExitReleaseFailed;
 }
 
 int ProgramEntry() {
     plat::MaskFloatingPointExceptions();
     try {
         LoadSettings();
+        SelectPanelRoad();
         positionMode = false;
         sizeMode = false;
         recreatingWindow = true;

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string>
 
-extern const char* const kTitleNetwork;
-extern const char* const kTitleFsuipc;
-extern const char* const kTitleNotConnected;
+#include "net/networkroad.h"
+#include "simlink/fsuipcroad.h"
+#include "simlink/panelreading.h"
 
 // Exit codes of the process: 0 only when the user ended the program, and non-zero for every ending
 // that follows an error message.
@@ -20,13 +20,18 @@ enum ExitCode : int {
 // Runs the whole program and gives the process exit code.
 int ProgramEntry();
 ExitCode RunMainLoop();
+// The scene set-up of every window, with the road's opening first. 0, or 3 when the road cannot serve.
 int InitScene();
+// Chooses the road from the loaded settings (network or FSUIPC); the road lives until the next choice.
+IPanelRoad& SelectPanelRoad();
+// The chosen road (chosen from the settings on first use).
+IPanelRoad& PanelRoad();
+// The banners to show and the resets asked for since the last frame, which are taken.
+PanelCommands TakePanelCommands();
+// Releases the window and closes the road's connection with it.
+bool ReleasePanelWindow();
 bool RecreateAtPosition(const std::string& title);
 bool RecreateWithSize(int width, int height, const std::string& title);
-
-// Esc and the function keys: a press is kept until the idle turn has acted on it, even when the key
-// is released before the turn looks (a slow frame). Arrow keys count only while held.
-bool IsCommandKey(std::uintptr_t key);
 
 enum class TurnResult { Continue, Done, CreationFailed };
 // One turn without a pending message: keyboard commands, a panel frame and the buffer swap.

@@ -3,10 +3,9 @@
 
 #include "platform/gl.h"
 
-#include "net/VqTcpIpcUdp_0.h"
+#include "base/errors.h"
 #include "platform/msgbox.h"
-#include "shell/KOVEXFuel.h"
-#include "shell/errors.h"
+#include "shell/keys.h"
 #include "shell/settings.h"
 #include "shell/shellstate.h"
 
@@ -64,7 +63,7 @@ void StoreSize(plat::LParam lParam) {
 
 }  // namespace
 
-bool CreatePanelWindow(const std::string& title, int width, int height, bool borderlessWindow) {
+bool CreatePanelWindow(const std::string& title, int width, int height, bool borderlessWindow, SceneSetUp initScene) {
     plat::IconHandle icon = plat::LoadIconFile(kIconFile);
     if (!icon) throw KovexError(FormatText("Cannot load the window icon \"%s\": the file is missing or not a valid icon.", kIconFile));
 
@@ -103,7 +102,7 @@ bool CreatePanelWindow(const std::string& title, int width, int height, bool bor
     // A bordered window gets its viewport from the size report that showing it brings.
     if (borderlessWindow) ResizeViewport(width, height);
 
-    if (InitScene() != 0) return Fail("initialization failed.");
+    if (initScene() != 0) return Fail("initialization failed.");
     ++panelWindowGeneration;
     return true;
 }
@@ -127,7 +126,6 @@ bool DestroyPanelWindow() {
         plat::MessageBox("Could Not Unregister Class.", "SHUTDOWN ERROR", plat::MessageIcon::Information);
         released = false;
     }
-    if (useLan && tcpClient && tcpClient->Connected()) tcpClient.reset();
     return released;
 }
 

@@ -2,10 +2,7 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
-
-class TVqTcpBlockClient;
 
 extern bool keyDown[256];
 extern bool windowActive;
@@ -15,8 +12,6 @@ extern bool sizeMode;
 extern bool borderless;
 extern bool resetFuelUsed1;
 extern bool resetFuelUsed2;
-extern std::uint32_t fuelTimerStart;
-extern double fuelTimerElapsed;
 extern bool useLan;
 extern std::string serverAddress;
 extern std::string serverPort;
@@ -24,5 +19,3 @@ extern std::int32_t windowX;
 extern std::int32_t windowY;
 extern std::int32_t windowWidth;
 extern std::int32_t windowHeight;
-// The connection to the network server; made by every window creation on the network road.
-extern std::unique_ptr<TVqTcpBlockClient> tcpClient;

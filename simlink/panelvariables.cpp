@@ -2,24 +2,33 @@
 #include "simlink/panelvariables.h"
 
 #include <cmath>
+#include <cstddef>
 #include <cstring>
+#include <iterator>
 
-#include "net/remotevariables.h"
 #include "platform/clock.h"
 #include "simlink/FPCuser.h"
 #include "simlink/conversions.h"
 
+// A new gauge variable is one row here, one field of FlightSample and its conversion.
 const PanelVariable kFrameVariables[10] = {
-    {0x0918, 8, "8", "2"}, {0x09B0, 8, "8", "2"}, {0x08B8, 2, "2", "4"}, {0x0950, 2, "2", "4"},
-    {0x08BA, 2, "2", "6"}, {0x0952, 2, "2", "6"}, {0x0894, 2, "2", "6"}, {0x092C, 2, "2", "6"},
-    {0x0264, 2, "2", "4"}, {0x3365, 1, "1", "3"},
+    {0x0918, 8, "8", "2", offsetof(FlightSample, fuelFlowPph1), FieldType::Float64},
+    {0x09B0, 8, "8", "2", offsetof(FlightSample, fuelFlowPph2), FieldType::Float64},
+    {0x08B8, 2, "2", "4", offsetof(FlightSample, oilTempRaw1), FieldType::Int16},
+    {0x0950, 2, "2", "4", offsetof(FlightSample, oilTempRaw2), FieldType::Int16},
+    {0x08BA, 2, "2", "6", offsetof(FlightSample, oilPressRaw1), FieldType::UInt16},
+    {0x0952, 2, "2", "6", offsetof(FlightSample, oilPressRaw2), FieldType::UInt16},
+    {0x0894, 2, "2", "6", offsetof(FlightSample, combustion1), FieldType::UInt16},
+    {0x092C, 2, "2", "6", offsetof(FlightSample, combustion2), FieldType::UInt16},
+    {0x0264, 2, "2", "4", offsetof(FlightSample, paused), FieldType::Int16},
+    {0x3365, 1, "1", "3", offsetof(FlightSample, inMenu), FieldType::UInt8},
 };
 
 const PanelVariable kStartupVariables[4] = {
-    {0x0B80, 4, "4", "1"},
-    {0x0B98, 4, "4", "1"},
-    {0x0B7C, 4, "4", "1"},
-    {0x0B94, 4, "4", "1"},
+    {0x0B80, 4, "4", "1", offsetof(StartupSample, capacityLeft), FieldType::Int32},
+    {0x0B98, 4, "4", "1", offsetof(StartupSample, capacityRight), FieldType::Int32},
+    {0x0B7C, 4, "4", "1", offsetof(StartupSample, levelLeft), FieldType::Int32},
+    {0x0B94, 4, "4", "1", offsetof(StartupSample, levelRight), FieldType::Int32},
 };
 
 PanelValues panelValues{};
@@ -28,21 +37,23 @@ std::int64_t mainTankRightContents = 0;
 
 namespace {
 
-// The sample's fields in table order.
-void* FieldOf(FlightSample& sample, int row) {
-    switch (row) {
-        case 0: return &sample.fuelFlowPph1;
-        case 1: return &sample.fuelFlowPph2;
-        case 2: return &sample.oilTempRaw1;
-        case 3: return &sample.oilTempRaw2;
-        case 4: return &sample.oilPressRaw1;
-        case 5: return &sample.oilPressRaw2;
-        case 6: return &sample.combustion1;
-        case 7: return &sample.combustion2;
-        case 8: return &sample.paused;
-        case 9: return &sample.inMenu;
-        default: return nullptr;
-    }
+void* FieldOf(void* record, const PanelVariable& variable) { return static_cast<char*>(record) + variable.field; }
+
+// Queues every variable of a table into its record and exchanges them all at once.
+void ExchangeTable(const PanelVariable* table, std::size_t count, void* record) {
+    SimLinkResult result = LinkOk;
+    for (std::size_t i = 0; i < count; ++i)
+        SimLinkQueueRead(table[i].offset, table[i].bytes, FieldOf(record, table[i]), result);
+    SimLinkProcess(result);
+}
+
+void RequestTable(const PanelVariable* table, std::size_t count, void* record, const RemoteVariableReader& read) {
+    for (std::size_t i = 0; i < count; ++i) StoreNetworkNumber(record, table[i], read(table[i]));
+}
+
+void KeepTankContents(const StartupSample& tanks) {
+    mainTankLeftContents = TankContents(tanks.capacityLeft, tanks.levelLeft);
+    mainTankRightContents = TankContents(tanks.capacityRight, tanks.levelRight);
 }
 
 }  // namespace
@@ -55,40 +66,26 @@ std::int64_t TankContents(std::int32_t capacity, std::int32_t level) {
 }
 
 void ReadStartupTanksFsuipc() {
-    std::int32_t values[4] = {0, 0, 0, 0};
-    SimLinkResult result = LinkOk;
-    for (int i = 0; i < 4; ++i) SimLinkQueueRead(kStartupVariables[i].offset, 4, &values[i], result);
-    SimLinkProcess(result);
-    mainTankLeftContents = TankContents(values[0], values[2]);
-    mainTankRightContents = TankContents(values[1], values[3]);
+    StartupSample tanks{};
+    ExchangeTable(kStartupVariables, std::size(kStartupVariables), &tanks);
+    KeepTankContents(tanks);
 }
 
 void ReadFlightSampleFsuipc(FlightSample& sample) {
     std::memset(&sample, 0, sizeof sample);
-    SimLinkResult result = LinkOk;
-    for (int row = 0; row < 10; ++row)
-        SimLinkQueueRead(kFrameVariables[row].offset, kFrameVariables[row].bytes, FieldOf(sample, row), result);
-    SimLinkProcess(result);
+    ExchangeTable(kFrameVariables, std::size(kFrameVariables), &sample);
     plat::SleepMs(1);
 }
 
-void ReadStartupTanksNetwork() {
-    std::int32_t values[4] = {0, 0, 0, 0};
-    for (int i = 0; i < 4; ++i) {
-        const PanelVariable& v = kStartupVariables[i];
-        values[i] = static_cast<std::int32_t>(
-            static_cast<std::uint32_t>(RoundHalfEven(RequestRemoteVariable(v.offset, v.sizeText, v.kindText))));
-    }
-    mainTankLeftContents = TankContents(values[0], values[2]);
-    mainTankRightContents = TankContents(values[1], values[3]);
+void ReadStartupTanksNetwork(const RemoteVariableReader& read) {
+    StartupSample tanks{};
+    RequestTable(kStartupVariables, std::size(kStartupVariables), &tanks, read);
+    KeepTankContents(tanks);
 }
 
-void ReadFlightSampleNetwork(FlightSample& sample) {
+void ReadFlightSampleNetwork(FlightSample& sample, const RemoteVariableReader& read) {
     std::memset(&sample, 0, sizeof sample);
-    for (int row = 0; row < 10; ++row) {
-        const PanelVariable& v = kFrameVariables[row];
-        StoreNetworkNumber(sample, row, RequestRemoteVariable(v.offset, v.sizeText, v.kindText));
-    }
+    RequestTable(kFrameVariables, std::size(kFrameVariables), &sample, read);
 }
 
 FuelFlowKg ApplySampleToPanel(const FlightSample& sample) {
@@ -113,18 +110,36 @@ std::int64_t RoundHalfEven(double value) {
     return static_cast<std::int64_t>(rounded);
 }
 
-void StoreNetworkNumber(FlightSample& sample, int row, double value) {
-    if (row == 0 || row == 1) {
-        *static_cast<double*>(FieldOf(sample, row)) = value;
+void StoreNetworkNumber(void* record, const PanelVariable& variable, double value) {
+    void* field = FieldOf(record, variable);
+    if (variable.type == FieldType::Float64) {
+        std::memcpy(field, &value, sizeof value);
         return;
     }
-    void* field = FieldOf(sample, row);
-    if (!field) return;
     const auto bits = static_cast<std::uint64_t>(RoundHalfEven(value));
-    if (row == 9) {
-        sample.inMenu = static_cast<std::uint8_t>(bits);
-        return;
+    switch (variable.type) {
+        case FieldType::Int32: {
+            const auto low32 = static_cast<std::uint32_t>(bits);
+            std::memcpy(field, &low32, sizeof low32);
+            break;
+        }
+        case FieldType::Int16:
+        case FieldType::UInt16: {
+            const auto low16 = static_cast<std::uint16_t>(bits);
+            std::memcpy(field, &low16, sizeof low16);
+            break;
+        }
+        case FieldType::UInt8: {
+            const auto low8 = static_cast<std::uint8_t>(bits);
+            std::memcpy(field, &low8, sizeof low8);
+            break;
+        }
+        case FieldType::Float64:
+            break;
     }
-    const auto low16 = static_cast<std::uint16_t>(bits);
-    std::memcpy(field, &low16, sizeof low16);  // same bits for the signed fields
+}
+
+void StoreNetworkNumber(FlightSample& sample, int row, double value) {
+    if (row < 0 || row >= static_cast<int>(std::size(kFrameVariables))) return;
+    StoreNetworkNumber(&sample, kFrameVariables[row], value);
 }

@@ -1,20 +1,9 @@
 // The simulator variables behind the panel: the per-frame sample, the process-wide needle values, the reads.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-
-// One simulator variable: its FSUIPC offset and byte count, and the size and kind texts of the same
-// variable as a server request.
-struct PanelVariable {
-    std::uint32_t offset;
-    std::uint32_t bytes;
-    const char* sizeText;
-    const char* kindText;
-};
-// Read in this order at the start of every frame; row i fills field i of FlightSample (table order).
-extern const PanelVariable kFrameVariables[10];
-// Read when a window is created: left and right main tank capacity, then left and right level.
-extern const PanelVariable kStartupVariables[4];
+#include <functional>
 
 // The raw values of one frame, in the simulator's widths and signedness.
 struct FlightSample {
@@ -29,6 +18,35 @@ struct FlightSample {
     std::int16_t paused;
     std::uint8_t inMenu;
 };
+
+// Where a variable's value lands in its record, and in which width and signedness.
+enum class FieldType : std::uint8_t { Float64, Int32, Int16, UInt16, UInt8 };
+
+// One simulator variable: its FSUIPC offset and byte count, the size and kind texts of the same
+// variable as a server request, and the field of the record it fills.
+struct PanelVariable {
+    std::uint32_t offset;
+    std::uint32_t bytes;
+    const char* sizeText;
+    const char* kindText;
+    std::size_t field;  // byte offset of the field in its record
+    FieldType type;
+};
+// Read in this order at the start of every frame, each into its FlightSample field.
+extern const PanelVariable kFrameVariables[10];
+
+// The tank variables of the start-up read, in the simulator's encodings.
+struct StartupSample {
+    std::int32_t capacityLeft;
+    std::int32_t capacityRight;
+    std::int32_t levelLeft;
+    std::int32_t levelRight;
+};
+// Read when a window is created: left and right main tank capacity, then left and right level.
+extern const PanelVariable kStartupVariables[4];
+
+// One variable's value as a number, as a server gives it.
+using RemoteVariableReader = std::function<double(const PanelVariable&)>;
 
 struct PanelValues {
     float fuelFlowAngle1, fuelFlowAngle2;
@@ -53,10 +71,10 @@ std::int64_t TankContents(std::int32_t capacity, std::int32_t level);
 // processes them in one exchange (result ignored) and sleeps 1 ms.
 void ReadFlightSampleFsuipc(FlightSample& sample);
 
-// The same two reads on the network road: one request per variable, in table order, each waiting for
-// its reply; no sleep after them. Errors of a lost connection pass to the caller.
-void ReadStartupTanksNetwork();
-void ReadFlightSampleNetwork(FlightSample& sample);
+// The same two reads on the network road: one request per variable through read, in table order, each
+// waiting for its reply; no sleep after them. Errors of a lost connection pass to the caller.
+void ReadStartupTanksNetwork(const RemoteVariableReader& read);
+void ReadFlightSampleNetwork(FlightSample& sample, const RemoteVariableReader& read);
 
 // Fuel flows of one sample in kilograms per hour.
 struct FuelFlowKg {
@@ -69,6 +87,8 @@ FuelFlowKg ApplySampleToPanel(const FlightSample& sample);
 
 // A server's number as an integer: nearest, halves to even; 0 when not finite or beyond 64 bits.
 std::int64_t RoundHalfEven(double value);
-// Stores a server's number into the sample field of a per-frame row (0-based, table order): the fuel
-// flows keep the number, the integer rows take it rounded and cut to the field's width.
+// Stores a server's number into the record field of a variable: a double keeps the number, an
+// integer field takes it rounded and cut to the field's width (same bits for signed fields).
+void StoreNetworkNumber(void* record, const PanelVariable& variable, double value);
+// The same for the sample field of a per-frame row (0-based, table order).
 void StoreNetworkNumber(FlightSample& sample, int row, double value);

@@ -1,5 +1,5 @@
-// kovex-bench-network: a frame's ten requests through the panel's own client (TVqTcpBlockClient and
-// RequestRemoteVariable) beside ten bare TCP round trips of the same bytes, both against kovex-server
+// kovex-bench-network: a frame's ten requests through the panel's own network road (TVqTcpBlockClient
+// and RequestRemoteVariable) beside ten bare TCP round trips of the same bytes, both against kovex-server
 // on loopback, in alternating rounds.
 #include <algorithm>
 #include <chrono>
@@ -8,9 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "net/VqTcpIpcUdp_0.h"
+#include "net/networkroad.h"
 #include "platform/process.h"
-#include "shell/shellstate.h"
 #include "simlink/panelvariables.h"
 #include "tools/server/launch.h"
 #include "tools/server/probe.h"
@@ -35,12 +34,10 @@ int main() {
         std::fprintf(stderr, "kovex-server did not start:\n%s", ReadWholeTextFile(log).c_str());
         return 1;
     }
-    tcpClient = std::make_unique<TVqTcpBlockClient>();
-    tcpClient->SetServerPort(std::to_string(port));
-    tcpClient->SetServerAddress("127.0.0.1");
+    TNetworkRoad road("127.0.0.1", std::to_string(port));
     ProbeClient bare;
     std::string error;
-    if (!tcpClient->Connect() || !ProbeConnect(bare, "127.0.0.1", port, error)) {
+    if (!road.Open() || !ProbeConnect(bare, "127.0.0.1", port, error)) {
         std::fprintf(stderr, "cannot connect: %s\n", error.c_str());
         return 1;
     }
@@ -54,7 +51,7 @@ int main() {
     std::string reply;
     for (int round = 0; round < 12; ++round) {
         auto start = Clock::now();
-        for (int f = 0; f < framesPerRound; ++f) ReadFlightSampleNetwork(sample);
+        for (int f = 0; f < framesPerRound; ++f) road.ReadSample(sample);
         clientRounds.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count() / framesPerRound);
         start = Clock::now();
         for (int f = 0; f < framesPerRound; ++f)
@@ -67,7 +64,7 @@ int main() {
     std::printf("%-48s %10.1f us\n", "ten bare TCP round trips, same bytes (median)", raw);
     std::printf("%-48s %10.2f   (target >= 0.80)\n", "rate of the panel client / bare rate", raw / client);
 
-    tcpClient.reset();
+    road.Close();
     ProbeClose(bare);
     plat::StopChildProcess(server, 2000);
     std::filesystem::remove(log);

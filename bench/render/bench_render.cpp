@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/gl.h"
 #include "render/panelframe.h"
 #include "render/textures.h"
@@ -101,8 +102,9 @@ int main(int argc, char** argv) {
         std::fclose(ini);
     }
     LoadSettings();
+    SelectPanelRoad();
     recreatingWindow = true;
-    if (!CreatePanelWindow("bench", windowWidth, windowHeight, borderless)) return 1;
+    if (!CreatePanelWindow("bench", windowWidth, windowHeight, borderless, InitScene)) return 1;
     recreatingWindow = false;
     std::printf("renderer: %s\n", reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
 
@@ -111,10 +113,10 @@ int main(int argc, char** argv) {
     sample.oilPressRaw1 = sample.oilPressRaw2 = 20000;
     sample.oilTempRaw1 = sample.oilTempRaw2 = 4000;  // engines off: no read-outs, the same 26 quads
     // Rounds alternate between the two, so drift of the machine's load affects both alike.
-    MsPerCall(20, [&] { DrawPanelFromSample(sample, false); });
+    MsPerCall(20, [&] { DrawPanelFrame(ComposePanelPicture(sample, {}, plat::TickCount(), false)); });
     std::vector<double> panelRounds, bareRounds;
     for (int round = 0; round < 15; ++round) {
-        panelRounds.push_back(MsPerCall(30, [&] { DrawPanelFromSample(sample, false); }));
+        panelRounds.push_back(MsPerCall(30, [&] { DrawPanelFrame(ComposePanelPicture(sample, {}, plat::TickCount(), false)); }));
         bareRounds.push_back(MsPerCall(30, BareQuads));
     }
     const double panel = Median(panelRounds);

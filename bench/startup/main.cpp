@@ -64,14 +64,15 @@ bool BareFirstFrame() {
 // The panel's own start: settings, window, context, every texture, one drawn and shown frame.
 bool PanelFirstFrame() {
     LoadSettings();
+    SelectPanelRoad();
     recreatingWindow = true;
-    if (!CreatePanelWindow("bench", windowWidth, windowHeight, borderless)) return false;
+    if (!CreatePanelWindow("bench", windowWidth, windowHeight, borderless, InitScene)) return false;
     recreatingWindow = false;
     FlightSample sample{};
     sample.fuelFlowPph1 = sample.fuelFlowPph2 = 500.0;
     sample.oilPressRaw1 = sample.oilPressRaw2 = 20000;
     sample.oilTempRaw1 = sample.oilTempRaw2 = 4000;
-    DrawPanelFromSample(sample, false);
+    DrawPanelFrame(ComposePanelPicture(sample, {}, plat::TickCount(), false));
     plat::SwapBuffers(deviceContext);
     glFinish();
     return true;
@@ -93,8 +94,9 @@ int PanelLoop(double seconds) {
         return 1;
     }
     LoadSettings();
+    SelectPanelRoad();
     recreatingWindow = true;
-    if (!CreatePanelWindow(kTitleFsuipc, windowWidth, windowHeight, borderless)) return 1;
+    if (!CreatePanelWindow(kTitleFsuipc, windowWidth, windowHeight, borderless, InitScene)) return 1;
     recreatingWindow = false;
     const bool paced = plat::SetSwapInterval(deviceContext, 1);
 

@@ -8,8 +8,9 @@
 #include <utility>
 #include <vector>
 
-#include "shell/errors.h"
 #include "../settings/test_support.h"
+#include "base/errors.h"
+#include "base/textconversions.h"
 
 namespace {
 

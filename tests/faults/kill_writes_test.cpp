@@ -18,9 +18,10 @@
 #include <sstream>
 #include <thread>
 
+#include "base/errors.h"
 #include "platform/files.h"
-#include "shell/errors.h"
 #include "shell/profile_file.h"
+#include "base/textconversions.h"
 #include "shell/settings.h"
 #include "tests/faults/panel_driver.h"
 #include "tests/shell/shell_fixture.h"

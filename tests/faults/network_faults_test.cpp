@@ -4,20 +4,20 @@
 #include <atomic>
 #include <thread>
 
+#include "base/errors.h"
 #include "net/VqTcpIpcUdp_0.h"
 #include "net/remotevariables.h"
 #include "platform/eventloop.h"
 #include "shell/KOVEXFuel.h"
-#include "shell/errors.h"
 #include "tests/net/net_test_support.h"
 #include "tests/server/serverprocess.h"
 #include "tests/shell/shell_fixture.h"
 
 namespace {
 
-std::string ErrorOfRequest() {
+std::string ErrorOfRequest(TVqTcpBlockClient* client) {
     try {
-        RequestRemoteVariable(2328, "8", "2");
+        RequestRemoteVariable(client, 2328, "8", "2");
     } catch (const KovexError& error) {
         return error.what();
     }
@@ -28,17 +28,19 @@ class NetworkFaultTest : public ShellTest {
 protected:
     void TearDown() override {
         ShellTest::TearDown();
-        tcpClient.reset();
+        client_.reset();
         useLan = false;
+        SelectPanelRoad();  // the network road and its client go
     }
     // The program's client, connected to port on loopback with the given reply waits.
     void ConnectProgramClient(const std::string& port, std::int32_t waitMs, std::int32_t waits, std::int32_t quietMs) {
-        tcpClient = std::make_unique<TVqTcpBlockClient>();
-        tcpClient->SetReplyTiming(waitMs, waits, quietMs);
-        tcpClient->SetServerPort(port);
-        tcpClient->SetServerAddress("127.0.0.1");
-        ASSERT_TRUE(tcpClient->Connect());
+        client_ = std::make_unique<TVqTcpBlockClient>();
+        client_->SetReplyTiming(waitMs, waits, quietMs);
+        client_->SetServerPort(port);
+        client_->SetServerAddress("127.0.0.1");
+        ASSERT_TRUE(client_->Connect());
     }
+    std::unique_ptr<TVqTcpBlockClient> client_;
 };
 
 }  // namespace
@@ -81,9 +83,9 @@ TEST_F(NetworkFaultTest, ServerResetInsideAReplyIsALostConnection) {
         fd = -1;
     });
     ConnectProgramClient(server.Port(), 2000, 3, 1000);
-    EXPECT_EQ(ErrorOfRequest(), "No connection established");
-    EXPECT_FALSE(tcpClient->Connected());
-    EXPECT_EQ(RequestRemoteVariable(2328, "8", "2"), 0.0) << "a lost connection reads as 0, sends nothing";
+    EXPECT_EQ(ErrorOfRequest(client_.get()), "No connection established");
+    EXPECT_FALSE(client_->Connected());
+    EXPECT_EQ(RequestRemoteVariable(client_.get(), 2328, "8", "2"), 0.0) << "a lost connection reads as 0, sends nothing";
 }
 
 // Catches a request that waits for ever, or past its overall limit, on a server that accepts and stalls.
@@ -97,11 +99,11 @@ TEST_F(NetworkFaultTest, StallBeyondTheReplyLimitClosesTheConnection) {
     });
     ConnectProgramClient(server.Port(), 100, 3, 50);  // an overall limit of 300 ms
     const std::int64_t start = nettest::NowMs();
-    EXPECT_EQ(ErrorOfRequest(), "No connection established");
+    EXPECT_EQ(ErrorOfRequest(client_.get()), "No connection established");
     const std::int64_t waited = nettest::NowMs() - start;
     EXPECT_GE(waited, 280);
     EXPECT_LT(waited, 2000);
-    EXPECT_FALSE(tcpClient->Connected());
+    EXPECT_FALSE(client_->Connected());
     stop = true;
 }
 
@@ -122,9 +124,9 @@ TEST_F(NetworkFaultTest, FloodWithoutZeroByteIsCutOffAtTheLimit) {
     });
     ConnectProgramClient(server.Port(), 5000, 3, 1000);
     const std::int64_t start = nettest::NowMs();
-    EXPECT_EQ(ErrorOfRequest(), "No connection established");
+    EXPECT_EQ(ErrorOfRequest(client_.get()), "No connection established");
     EXPECT_LT(nettest::NowMs() - start, 3000) << "the flood must be refused, not waited out";
-    EXPECT_FALSE(tcpClient->Connected());
+    EXPECT_FALSE(client_->Connected());
     server.Join();
     // What the kernel buffers on both sides is sent too; the client itself took little more than the limit.
     EXPECT_LT(sent.load(), 64 * 1024 * 1024) << "the server flooded until its own time ran out";
@@ -159,7 +161,7 @@ TEST_F(NetworkFaultTest, UnfinishedRequestsCannotLockPanelsOut) {
     WriteSettings("[LAN]\r\nUSELAN=Y\r\nKOVEXSERVER=127.0.0.1\r\nKOVEXPORT=" + port + "\r\n");
     const std::int64_t start = nettest::NowMs();
     StartWindow(kTitleNetwork);
-    ASSERT_TRUE(tcpClient && tcpClient->Connected()) << "the panel was not served";
+    ASSERT_TRUE(testutil::PanelClient() && testutil::PanelClient()->Connected()) << "the panel was not served";
     EXPECT_EQ(RunIdleTurn(kTitleNetwork), TurnResult::Continue);
     const std::int64_t served = nettest::NowMs() - start;
     EXPECT_LT(served, 15000);

@@ -25,7 +25,7 @@ inline bool StartPanel() {
     positionMode = false;
     sizeMode = false;
     recreatingWindow = true;
-    const bool created = CreatePanelWindow(useLan ? kTitleNetwork : kTitleFsuipc, windowWidth, windowHeight, borderless);
+    const bool created = CreatePanelWindow(SelectPanelRoad().Title(), windowWidth, windowHeight, borderless, InitScene);
     recreatingWindow = false;
     return created;
 }
@@ -42,7 +42,7 @@ inline void DrainMessages() {
 inline TurnResult Press(std::uint32_t key) {
     DrainMessages();
     plat::DispatchMessage(plat::Message{mainWindow, plat::WM_KEYDOWN, key, 1});
-    const TurnResult result = RunIdleTurn(useLan ? kTitleNetwork : kTitleFsuipc);
+    const TurnResult result = RunIdleTurn(PanelRoad().Title());
     if (mainWindow) plat::DispatchMessage(plat::Message{mainWindow, plat::WM_KEYUP, key, 1});
     return result;
 }

@@ -64,8 +64,8 @@ class RecreationTest : public ShellTest {
 protected:
     void TearDown() override {
         ShellTest::TearDown();
-        tcpClient.reset();
         useLan = false;
+        SelectPanelRoad();  // the network road and its client go
     }
 };
 
@@ -84,7 +84,7 @@ TEST_F(RecreationTest, ThousandRecreationsLeaveNothingBehind) {
     WriteSettings("[LAN]\r\nUSELAN=Y\r\nKOVEXSERVER=127.0.0.1\r\nKOVEXPORT=" + server.Port() +
                   "\r\n[WINDOW]\r\nX=0\r\nY=0\r\n[WINSIZE]\r\nWIDTH=276\r\nHEIGHT=100\r\n");
     ASSERT_TRUE(paneldriver::StartPanel());
-    ASSERT_TRUE(tcpClient && tcpClient->Connected());
+    ASSERT_TRUE(testutil::PanelClient() && testutil::PanelClient()->Connected());
     paneldriver::Press(paneldriver::kF11);
     ASSERT_TRUE(positionMode);
     // Right and Left in turn: each is one write and one re-creation, and the window stays in place.
@@ -104,7 +104,7 @@ TEST_F(RecreationTest, ThousandRecreationsLeaveNothingBehind) {
                 "resident %ld -> %ld kB\n",
                 recreations, static_cast<long long>(took), before.files, after.files, before.sockets, after.sockets,
                 before.textures.size(), after.textures.size(), before.residentKb, after.residentKb);
-    ASSERT_TRUE(tcpClient && tcpClient->Connected());
+    ASSERT_TRUE(testutil::PanelClient() && testutil::PanelClient()->Connected());
     EXPECT_EQ(windowX, 0) << "the steps went right and left in turn";
     // The server's end of the current connection may still be open or just closed on its thread.
     EXPECT_LE(after.files, before.files + 1);

@@ -11,7 +11,7 @@
 #include <functional>
 #include <sstream>
 
-#include "shell/errors.h"
+#include "base/errors.h"
 #include "tests/faults/panel_driver.h"
 #include "tests/settings/child_run.h"
 #include "tests/shell/shell_fixture.h"

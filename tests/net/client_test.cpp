@@ -4,9 +4,9 @@
 #include <atomic>
 #include <vector>
 
+#include "base/errors.h"
 #include "net/VqTcpIpcUdp_0.h"
 #include "net_test_support.h"
-#include "shell/errors.h"
 #include "tests/net/error_of.h"
 
 using namespace nettest;

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "shell/errors.h"
+#include "base/errors.h"
 
 namespace nettest {
 

@@ -3,9 +3,9 @@
 
 #include <atomic>
 
+#include "base/errors.h"
 #include "net/VqTcpIpcUdp_0.h"
 #include "net_test_support.h"
-#include "shell/errors.h"
 
 using namespace nettest;
 

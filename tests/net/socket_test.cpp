@@ -3,10 +3,10 @@
 
 #include <vector>
 
+#include "base/errors.h"
 #include "net/VqTcpIpcUdp_0.h"
 #include "net_test_support.h"
 #include "platform/sockets.h"
-#include "shell/errors.h"
 #include "tests/net/error_of.h"
 
 using namespace nettest;

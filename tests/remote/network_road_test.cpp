@@ -71,8 +71,8 @@ protected:
     }
     void TearDown() override {
         ShellTest::TearDown();
-        tcpClient.reset();
         useLan = false;
+        SelectPanelRoad();  // the network road and its client go
     }
 };
 
@@ -84,17 +84,17 @@ TEST_F(NetworkRoadTest, StartupReadComesFirstThenTenRequestsPerFrame) {
     UseServer(server.Port());
     StartWindow(kTitleNetwork);
     ASSERT_TRUE(useLan);
-    ASSERT_TRUE(tcpClient && tcpClient->Connected());
+    ASSERT_TRUE(testutil::PanelClient() && testutil::PanelClient()->Connected());
     EXPECT_EQ(RunIdleTurn(kTitleNetwork), TurnResult::Continue);
     EXPECT_EQ(RunIdleTurn(kTitleNetwork), TurnResult::Continue);
     EXPECT_EQ(panelValues.fuelFlowAngle1, FuelFlowAngle(FuelFlowKgPerHour(1000.5)));
     EXPECT_NEAR(panelValues.oilPressAngle1, 320.4326, 1e-3);
-    DestroyPanelWindow();
+    ReleasePanelWindow();
     server.Join();
     std::vector<std::string> expected = kStartup;
     for (int frame = 0; frame < 2; ++frame) expected.insert(expected.end(), kFrame.begin(), kFrame.end());
     EXPECT_EQ(server.Requests(), expected);
-    EXPECT_EQ(tcpClient, nullptr) << "a connected client goes with its window";
+    EXPECT_EQ(testutil::PanelClient(), nullptr) << "a connected client goes with its window";
 }
 
 // Catches a re-creation that reuses or leaks the old connection.
@@ -128,6 +128,7 @@ TEST_F(NetworkRoadTest, UnreachableServerSetsTheNotConnectedTitle) {
     useLan = true;
     serverAddress = "127.0.0.1";
     serverPort = nettest::ClosedPort();
+    SelectPanelRoad();
     EXPECT_EQ(InitScene(), 3);
     EXPECT_EQ(plat::GetWindowTitle(mainWindow), kTitleNotConnected);
 }

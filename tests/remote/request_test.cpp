@@ -4,21 +4,23 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "base/errors.h"
 #include "net/VqTcpIpcUdp_0.h"
 #include "net/remotevariables.h"
 #include "platform/locale.h"
-#include "shell/errors.h"
 #include "tests/net/error_of.h"
-#include "shell/shellstate.h"
 #include "tests/net/net_test_support.h"
 
 namespace {
 
+// The test's own client; requests go through whichever this holds.
+std::unique_ptr<TVqTcpBlockClient> client;
+
 void ConnectTo(const std::string& port) {
-    tcpClient = std::make_unique<TVqTcpBlockClient>();
-    tcpClient->SetServerPort(port);
-    tcpClient->SetServerAddress("127.0.0.1");
-    ASSERT_TRUE(tcpClient->Connect());
+    client = std::make_unique<TVqTcpBlockClient>();
+    client->SetServerPort(port);
+    client->SetServerAddress("127.0.0.1");
+    ASSERT_TRUE(client->Connect());
 }
 
 }  // namespace
@@ -47,11 +49,11 @@ TEST(ReplyNumber, AcceptsAFullStopOrTheRegionalSeparatorAndRejectsTheRest) {
 
 // Catches requests sent while not connected or with the wrong bytes, and replies misread.
 TEST(RemoteRequest, NotConnectedYieldsZeroWithoutTraffic) {
-    tcpClient.reset();
-    EXPECT_EQ(RequestRemoteVariable(0x3365, "1", "3"), 0.0);
-    tcpClient = std::make_unique<TVqTcpBlockClient>();
-    EXPECT_EQ(RequestRemoteVariable(0x3365, "1", "3"), 0.0);
-    tcpClient.reset();
+    client.reset();
+    EXPECT_EQ(RequestRemoteVariable(client.get(), 0x3365, "1", "3"), 0.0);
+    client = std::make_unique<TVqTcpBlockClient>();
+    EXPECT_EQ(RequestRemoteVariable(client.get(), 0x3365, "1", "3"), 0.0);
+    client.reset();
 }
 
 TEST(RemoteRequest, SendsOffsetSizeKindAndReadsTheReply) {
@@ -64,9 +66,9 @@ TEST(RemoteRequest, SendsOffsetSizeKindAndReadsTheReply) {
         nettest::PeerClosed(fd);
     });
     ConnectTo(server.Port());
-    EXPECT_EQ(RequestRemoteVariable(0x3365, "1", "3"), 12.0);
-    EXPECT_EQ(RequestRemoteVariable(0x0B80, "4", "1"), 2944.25);
-    tcpClient.reset();
+    EXPECT_EQ(RequestRemoteVariable(client.get(), 0x3365, "1", "3"), 12.0);
+    EXPECT_EQ(RequestRemoteVariable(client.get(), 0x0B80, "4", "1"), 2944.25);
+    client.reset();
     server.Join();
     EXPECT_EQ(first, "13157,1,3");
     EXPECT_EQ(second, "2944,4,1");
@@ -78,8 +80,8 @@ TEST(RemoteRequest, LettersAfterTheNumberNameTheWholeReply) {
         if (nettest::ReadRequest(fd, request)) nettest::WriteAll(fd, std::string("42 knots\0", 9));
     });
     ConnectTo(server.Port());
-    EXPECT_EQ(nettest::ErrorOf([] { RequestRemoteVariable(0x0918, "8", "2"); }), "'42 knots' is not a valid floating point value");
-    tcpClient.reset();
+    EXPECT_EQ(nettest::ErrorOf([] { RequestRemoteVariable(client.get(), 0x0918, "8", "2"); }), "'42 knots' is not a valid floating point value");
+    client.reset();
 }
 
 // Catches a lost server read as zero needles instead of ending with its message.
@@ -89,10 +91,10 @@ TEST(RemoteRequest, ServerClosingWhileWaitingIsALostConnection) {
         nettest::ReadRequest(fd, request);
     });
     ConnectTo(server.Port());
-    EXPECT_EQ(nettest::ErrorOf([] { RequestRemoteVariable(0x0918, "8", "2"); }), "No connection established");
-    EXPECT_FALSE(tcpClient->Connected());
-    EXPECT_EQ(RequestRemoteVariable(0x0918, "8", "2"), 0.0) << "after the loss a request sends nothing";
-    tcpClient.reset();
+    EXPECT_EQ(nettest::ErrorOf([] { RequestRemoteVariable(client.get(), 0x0918, "8", "2"); }), "No connection established");
+    EXPECT_FALSE(client->Connected());
+    EXPECT_EQ(RequestRemoteVariable(client.get(), 0x0918, "8", "2"), 0.0) << "after the loss a request sends nothing";
+    client.reset();
 }
 
 // Catches a separator taken from anywhere but the user's LC_NUMERIC.

@@ -4,8 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "render/panelframe.h"
-#include "shell/shellstate.h"
+#include "simlink/panelreading.h"
 #include "simlink/panelvariables.h"
 
 namespace {

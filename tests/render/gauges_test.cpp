@@ -3,10 +3,12 @@
 #include <cstdlib>
 
 #include "image_writer.h"
+#include "platform/clock.h"
 #include "platform/gl.h"
 #include "render/gauges.h"
 #include "render/panelframe.h"
 #include "render/textures.h"
+#include "shell/KOVEXFuel.h"
 #include "simlink/panelvariables.h"
 #include "tests/shell/shell_fixture.h"
 
@@ -19,6 +21,11 @@ const Rgb kWhite{255, 255, 255};
 struct Pixel {
     int r, g, b;
 };
+
+// One frame of the FSUIPC road from a given sample, with the commands the shell holds.
+void DrawFromSample(const FlightSample& sample) {
+    DrawPanelFrame(ComposePanelPicture(sample, TakePanelCommands(), plat::TickCount(), false));
+}
 
 class GaugeTest : public ShellTest {
 protected:
@@ -160,7 +167,7 @@ TEST_F(GaugeTest, MissingFuelImageDrawsUntexturedAndKeepsRunning) {
     for (std::uint32_t name : panelTextures) EXPECT_EQ(name, 0u);
     EXPECT_EQ(texLcd, 0u);
     FlightSample sample{};
-    DrawPanelFromSample(sample, false);
+    DrawFromSample(sample);
     const Pixel plate = At(-1.0, 0.9, -3.5);
     EXPECT_GT(plate.r + plate.g + plate.b, 600) << "an untextured plate shows the current colour";
 }
@@ -181,7 +188,7 @@ TEST_F(GaugeTest, BannerShowsGreenWhileItsModeIsOn) {
     StartWindow();
     FlightSample sample{};
     positionMode = true;
-    DrawPanelFromSample(sample, false);
+    DrawFromSample(sample);
     const Pixel banner = At(0.0, 0.0, -4.5);
     EXPECT_GT(banner.g, 200);
     EXPECT_LT(banner.r, 50);
@@ -189,7 +196,7 @@ TEST_F(GaugeTest, BannerShowsGreenWhileItsModeIsOn) {
     glGetFloatv(GL_CURRENT_COLOR, colour);
     EXPECT_FLOAT_EQ(colour[0], 1.0f);
     positionMode = false;
-    DrawPanelFromSample(sample, false);
+    DrawFromSample(sample);
     EXPECT_LT(At(0.0, 0.0, -4.5).g, 50);
 }
 
@@ -205,7 +212,7 @@ TEST_F(GaugeTest, ReadOutsShowOnlyForRunningEnginesAndResetsWin) {
     panelValues.fuelUsed2 = 7.0;
     resetFuelUsed1 = true;
     fuelTimerStart -= 5000;  // a step is due in this frame
-    DrawPanelFromSample(sample, false);
+    DrawFromSample(sample);
     EXPECT_EQ(panelValues.fuelUsed1, 0.0);
     EXPECT_FALSE(resetFuelUsed1);
     EXPECT_EQ(panelValues.fuelUsedShown2, 7.0);

@@ -13,7 +13,7 @@
 #include <functional>
 #include <string>
 
-#include "shell/errors.h"
+#include "base/errors.h"
 
 constexpr uid_t kNobody = 65534;
 

@@ -17,12 +17,12 @@
 #include <thread>
 #include <utility>
 
+#include "base/errors.h"
 #include "platform/files.h"
-#include "shell/errors.h"
 #include "shell/profile_file.h"
 #include "shell/settings.h"
-#include "tests/settings/child_run.h"
 #include "test_support.h"
+#include "tests/settings/child_run.h"
 
 namespace {
 

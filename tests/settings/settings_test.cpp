@@ -5,7 +5,8 @@
 
 #include <cstdint>
 
-#include "shell/errors.h"
+#include "base/errors.h"
+#include "base/textconversions.h"
 #include "shell/shellstate.h"
 #include "test_support.h"
 

@@ -167,11 +167,13 @@ TEST_F(ShellTest, FailedRecreationEndsTheTurnWithoutAWindow) {
     useLan = true;
     serverAddress = "127.0.0.1";
     serverPort = "1";
+    SelectPanelRoad();
     keyDown[kF12] = true;
     testing::internal::CaptureStderr();
     EXPECT_EQ(RunIdleTurn("t"), TurnResult::CreationFailed);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error: initialization failed.\n");
     useLan = false;
+    SelectPanelRoad();
     EXPECT_EQ(mainWindow, nullptr);
 }
 

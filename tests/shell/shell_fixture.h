@@ -34,6 +34,12 @@ inline std::string ReadFile(const std::filesystem::path& file) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// The client of the panel's network road for the current window, or null on another road.
+inline TVqTcpBlockClient* PanelClient() {
+    auto* road = dynamic_cast<TNetworkRoad*>(&PanelRoad());
+    return road ? road->Client() : nullptr;
+}
+
 }  // namespace testutil
 
 class ShellTest : public ::testing::Test {
@@ -64,8 +70,9 @@ protected:
     // Loads the settings and creates the window as the program's start does.
     void StartWindow(const std::string& title = "test") {
         LoadSettings();
+        SelectPanelRoad();
         recreatingWindow = true;
-        ASSERT_TRUE(CreatePanelWindow(title, windowWidth, windowHeight, borderless));
+        ASSERT_TRUE(CreatePanelWindow(title, windowWidth, windowHeight, borderless, InitScene));
         recreatingWindow = false;
     }
 

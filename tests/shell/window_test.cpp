@@ -3,8 +3,8 @@
 
 #include <cmath>
 
+#include "base/errors.h"
 #include "platform/window.h"
-#include "shell/errors.h"
 #include "shell_fixture.h"
 
 namespace {
@@ -82,7 +82,7 @@ TEST_F(ShellTest, ClassThatCannotBeRegisteredFailsCreationWithItsMessage) {
     ASSERT_TRUE(plat::RegisterWindowClass("OPENGL", 0, PanelWindowProc, nullptr));
     LoadSettings();
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(CreatePanelWindow("t", 200, 200, false));
+    EXPECT_FALSE(CreatePanelWindow("t", 200, 200, false, InitScene));
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error: Failed To Register The Window Class.\n");
     EXPECT_EQ(mainWindow, nullptr);
     EXPECT_TRUE(plat::UnregisterWindowClass("OpenGl"));
@@ -92,16 +92,16 @@ TEST_F(ShellTest, MissingOrBrokenIconIsAnErrorNamingTheFile) {
     LoadSettings();
     std::filesystem::remove(dir_ / "plane2.ico");
     try {
-        CreatePanelWindow("t", 200, 200, false);
+        CreatePanelWindow("t", 200, 200, false, InitScene);
         FAIL() << "no error for a missing icon";
     } catch (const KovexError& e) {
         EXPECT_NE(std::string(e.what()).find("plane2.ico"), std::string::npos);
     }
     std::ofstream(dir_ / "plane2.ico") << "not an icon";
-    EXPECT_THROW(CreatePanelWindow("t", 200, 200, false), KovexError);
+    EXPECT_THROW(CreatePanelWindow("t", 200, 200, false, InitScene), KovexError);
     // Nothing was left registered: a good icon creates the window.
     testutil::WriteTinyIcon(dir_ / "plane2.ico");
-    EXPECT_TRUE(CreatePanelWindow("t", 200, 200, false));
+    EXPECT_TRUE(CreatePanelWindow("t", 200, 200, false, InitScene));
 }
 
 // Catches key, activation and close handling that drifts from the message contract.
