@@ -1,5 +1,6 @@
 // The FlightGear bridge: connect, switch to data mode, ask for every property twenty times a second,
-// take the answers in order, and connect again with growing pauses when the simulator goes.
+// take the answers in order, and connect again with growing pauses when the simulator goes. Asking
+// rather than subscribing: most of these properties are tied, and tied properties take no listeners.
 #include "tools/bridge/flightgear.h"
 
 #include <algorithm>

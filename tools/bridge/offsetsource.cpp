@@ -63,5 +63,7 @@ const char* SimulatorUsage() {
            "                           fgfs --telnet=5401\n"
            "  --sim-address HOST[:PORT]\n"
            "                       where the simulator runs (default 127.0.0.1; port 49000 for X-Plane,\n"
-           "                       5401 for FlightGear)\n";
+           "                       5401 for FlightGear)\n"
+           "  Lines \"X-Plane at HOST:PORT: answers ...\", \"... went away (REASON); values read 0 ...\" and\n"
+           "  \"... came back ...\" follow the simulator; bad input from it is named at most once a second.\n";
 }
