@@ -11,6 +11,7 @@ packages=(
   mingw-w64 wine wine64
   clang-14 libclang-rt-14-dev
   dpkg-dev help2man lintian mmdebstrap
+  libboost-dev python3 chromium
 )
 [ "${1:-}" = "--bench" ] && packages+=(redis-server redis-tools)
 missing=()

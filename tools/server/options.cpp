@@ -37,6 +37,8 @@ const char* ServerUsage() {
            "Network:\n"
            "  --listen ADDRESS     numeric IPv4 address to listen on (default 127.0.0.1; 0.0.0.0 for the LAN)\n"
            "  --port N             TCP port (default 8765; 0 picks a free one)\n"
+           "  --web PORT           also serve the panel as a web page on this TCP port, on the same address\n"
+           "                       (0 picks a free one); browsers get live values over a WebSocket\n"
            "  --log-requests       print each request as it arrives: \"request A:P offset,size,kind\"\n"
            "  --max-clients N      connections served at once (default 500); more wait for a place\n"
            "  --output-limit BYTES unsent replies a client may hold back before it is dropped (default 65536)\n"
@@ -63,7 +65,12 @@ const char* ServerUsage() {
            "Closed after 10 s: a request begun and not finished (no zero byte) for that long. A client that is\n"
            "idle between requests is never closed for it.\n"
            "\n"
-           "Output: a first line \"listening on ADDRESS:PORT\", then \"client ADDRESS:PORT connected (N open)\"\n"
+           "Web page (--web): the four dials and the fuel-used read-outs, drawn from the panel's pictures\n"
+           "and scaled to the browser window; values are pushed 50 times a second. Only the page (/), its\n"
+           "pictures (/img/NAME.png) and the value stream (/live) are served; at most 64 browsers at once.\n"
+           "\n"
+           "Output: a first line \"listening on ADDRESS:PORT\" (with --web, a second \"web page at URL\"), then\n"
+           "\"client ADDRESS:PORT connected (N open)\"\n"
            "and \"client ADDRESS:PORT left: REASON (N open)\", the reason one of: closed by peer, connection lost,\n"
            "request not understood, request too long, request unfinished for 10 s, not reading its replies,\n"
            "server stopping. The line \"limit of N clients reached: new connections wait for a place\" marks a\n"
@@ -102,6 +109,10 @@ bool ParseServerOptions(int argc, char** argv, ServerOptions& options, std::stri
         } else if (arg == "--port") {
             if (!needValue(ParseUnsigned(value, 65535, number))) return false;
             options.port = static_cast<std::uint16_t>(number);
+        } else if (arg == "--web") {
+            if (!needValue(ParseUnsigned(value, 65535, number))) return false;
+            options.web = true;
+            options.webPort = static_cast<std::uint16_t>(number);
         } else if (arg == "--max-clients") {
             if (!needValue(ParseUnsigned(value, 100000, number) && number > 0)) return false;
             options.maxClients = number;

@@ -16,6 +16,8 @@ struct ServerOptions {
     std::string simAddress;         // where X-Plane or FlightGear runs, "HOST[:PORT]"; empty: its default
     std::string listenAddress = "127.0.0.1";
     std::uint16_t port = 8765;      // 0: any free port
+    bool web = false;               // serve the browser view too
+    std::uint16_t webPort = 0;      // its port; 0: any free port
     double timeScale = 1.0;         // model seconds per real second; 0 freezes the model
     double startAtSeconds = 0.0;    // model time at start
     double lifetimeSeconds = 0.0;   // 0: until stopped

@@ -1,16 +1,22 @@
 // The event loop: accepts, reads requests, answers them in order, drops clients that misbehave.
 #include "tools/server/server.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "platform/clock.h"
 #include "platform/eventloop.h"
 #include "platform/process.h"
+#include "simlink/panelvariables.h"
 #include "tools/server/reply.h"
 #include "tools/server/request.h"
 #include "tools/server/valuesource.h"
+#include "tools/web/panelmessage.h"
+#include "tools/web/webserver.h"
 
 namespace {
 
@@ -21,6 +27,7 @@ constexpr std::uint32_t kAcceptPauseMs = 100;
 // A client that has begun a request and not finished it within this long holds its place for
 // nothing (a stalled or hostile client); one that is idle between requests may wait for ever.
 constexpr std::uint32_t kUnfinishedRequestMs = 10000;
+constexpr std::uint32_t kWebPushMs = 20;  // browsers get the panel's values 50 times a second
 
 struct Client {
     plat::NetSocket socket;
@@ -48,6 +55,28 @@ std::vector<Job> jobs;
 std::vector<PendingRead> reads;
 std::uint32_t acceptPausedAt = 0;
 bool acceptPaused = false;
+std::uint32_t lastWebPush = 0;
+
+// The panel's own variables, read as a panel's requests are, handed to the web thread.
+void PushWebValues() {
+    PendingRead panel[std::size(kFrameVariables)];
+    for (std::size_t i = 0; i < std::size(kFrameVariables); ++i)
+        panel[i] = PendingRead{kFrameVariables[i].offset, kFrameVariables[i].bytes, {}};
+    FetchValues(panel, std::size(panel));
+    const double sampledAt = WebClockMs();
+    FlightSample sample{};
+    for (std::size_t i = 0; i < std::size(kFrameVariables); ++i)
+        std::memcpy(reinterpret_cast<char*>(&sample) + kFrameVariables[i].field, panel[i].bytes,
+                    kFrameVariables[i].bytes);
+    PublishWebMessage(PanelMessage(sample, sampledAt));
+}
+
+// How long the loop may sleep: up to the next push when browsers are served.
+int TurnWait(std::uint32_t now) {
+    if (!options.web) return kTurnMs;
+    const std::uint32_t since = now - lastWebPush;
+    return since >= kWebPushMs ? 0 : std::min<int>(kTurnMs, static_cast<int>(kWebPushMs - since));
+}
 
 void Leave(Client& client, const char* reason) {
     if (!client.leaving) client.leaving = reason;
@@ -197,7 +226,17 @@ int RunServer(const ServerOptions& serverOptions) {
         return 1;
     }
     std::printf("listening on %s\n", plat::NetLocalName(listener).c_str());
+    if (options.web) {
+        std::string page;
+        if (!StartWebServer(options.listenAddress, options.webPort, page, error)) {
+            std::fprintf(stderr, "kovex-server: %s\n", error.c_str());
+            plat::NetClose(listener);
+            return 1;
+        }
+        std::printf("web page at %s\n", page.c_str());
+    }
     if (!StartValueSource(options)) {
+        StopWebServer();
         plat::NetClose(listener);
         return 1;
     }
@@ -219,7 +258,7 @@ int RunServer(const ServerOptions& serverOptions) {
         items.push_back(plat::NetPollItem{listener, room && !acceptPaused, false, false, false});
         for (const Client& c : clients)
             items.push_back(plat::NetPollItem{c.socket, true, c.sent < c.output.size(), false, false});
-        const int ready = plat::NetPoll(items.data(), items.size(), kTurnMs);
+        const int ready = plat::NetPoll(items.data(), items.size(), TurnWait(now));
         if (ready < 0) {
             std::fprintf(stderr, "kovex-server: waiting for sockets failed\n");
             status = 1;
@@ -227,6 +266,10 @@ int RunServer(const ServerOptions& serverOptions) {
         }
         // Every turn, clients or not, so a simulator's comings and goings are seen when they happen.
         RefreshValueSource();
+        if (options.web && plat::TickCount() - lastWebPush >= kWebPushMs) {
+            lastWebPush = plat::TickCount();
+            PushWebValues();
+        }
         if (ready == 0) continue;
 
         // Clients accepted this turn are not in items yet; they are read from the next turn on.
@@ -243,6 +286,7 @@ int RunServer(const ServerOptions& serverOptions) {
     for (Client& c : clients) Leave(c, "server stopping");
     CloseLeavers();
     plat::NetClose(listener);
+    StopWebServer();
     StopValueSource();
     std::printf("stopped\n");
     return status;

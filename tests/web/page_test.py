@@ -1,0 +1,182 @@
+#!/usr/bin/env python3
+"""The web page in headless Chromium against a real kovex-server.
+
+usage: page_test.py KOVEX-SERVER [--screenshots DIR]
+
+Checks, each catching its own fault:
+  - the meters' aria-valuenow equal what a panel's TCP requests read from the same frozen server;
+  - upright windows stack the engines, wide ones put them side by side;
+  - fuel used grows at the pushed flow over real time, and clicking a read-out zeroes only that one;
+  - a stopped server dims the page with a note, and the page comes back live by itself after a restart.
+Exit 77 (skipped) when no chromium is installed.
+"""
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from serverproc import Server, read_values  # noqa: E402
+from wsclient import WebSocket, http_get_json  # noqa: E402
+
+# The panel's ten variables as TCP requests: flows, oil temperatures, oil pressures, combustion, pause, menu.
+REQUESTS = ["2328,8,2", "2480,8,2", "2232,2,4", "2384,2,4", "2234,2,6", "2386,2,6", "2196,2,6", "2348,2,6",
+            "612,2,4", "13157,1,3"]
+
+
+class Browser:
+    def __init__(self):
+        self.profile = tempfile.mkdtemp(prefix="kovex-web-test-")
+        self.proc = subprocess.Popen(
+            ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+             "--disable-background-networking", "--disable-component-update", "--disable-sync",
+             "--user-data-dir=" + self.profile, "--remote-debugging-port=0", "--window-size=1104,400",
+             "about:blank"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        port_file = os.path.join(self.profile, "DevToolsActivePort")
+        deadline = time.monotonic() + 30
+        while not os.path.exists(port_file) or not open(port_file).read().strip():
+            if time.monotonic() > deadline:
+                raise RuntimeError("chromium did not open its debugging port")
+            time.sleep(0.1)
+        port = int(open(port_file).read().split()[0])
+        page = next(t for t in http_get_json(f"http://127.0.0.1:{port}/json/list") if t["type"] == "page")
+        path = page["webSocketDebuggerUrl"].split(str(port), 1)[1]
+        self.ws = WebSocket("127.0.0.1", port, path, timeout=30)
+        self.next_id = 0
+
+    def call(self, method, **params):
+        self.next_id += 1
+        self.ws.send(json.dumps({"id": self.next_id, "method": method, "params": params}))
+        while True:
+            reply = json.loads(self.ws.receive_text())
+            if reply.get("id") == self.next_id:
+                if "error" in reply:
+                    raise RuntimeError(f"{method}: {reply['error']}")
+                return reply["result"]
+
+    def eval(self, expression):
+        result = self.call("Runtime.evaluate", expression=expression, returnByValue=True)
+        if "exceptionDetails" in result:
+            raise RuntimeError(f"page error in {expression}: {result['exceptionDetails']}")
+        return result["result"].get("value")
+
+    def wait_for(self, expression, what, seconds=10):
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            if self.eval(expression):
+                return
+            time.sleep(0.1)
+        raise AssertionError(f"timed out waiting until {what}")
+
+    def size(self, width, height, scale, mobile):
+        self.call("Emulation.setDeviceMetricsOverride", width=width, height=height, deviceScaleFactor=scale,
+                  mobile=mobile)
+        time.sleep(0.5)
+
+    def screenshot(self, path):
+        import base64
+        data = self.call("Page.captureScreenshot", format="png")["data"]
+        open(path, "wb").write(base64.b64decode(data))
+
+    def click(self, selector):
+        box = self.eval(f"(r => [r.x + r.width / 2, r.y + r.height / 2])"
+                        f"(document.querySelector({json.dumps(selector)}).getBoundingClientRect())")
+        for kind in ("mousePressed", "mouseReleased"):
+            self.call("Input.dispatchMouseEvent", type=kind, x=box[0], y=box[1], button="left", clickCount=1)
+
+    def close(self):
+        self.proc.terminate()
+        self.proc.wait(10)
+        shutil.rmtree(self.profile, ignore_errors=True)
+
+
+LIVE = "!document.getElementById('panel').classList.contains('stale')"
+METERS = "[...document.querySelectorAll('[role=meter]')].map(m => [m.getAttribute('aria-label'), " \
+         "Number(m.getAttribute('aria-valuenow'))])"
+READOUTS = "[...document.querySelectorAll('.readout')].map(r => r.textContent)"
+
+
+def expected_meters(port):
+    v = read_values(port, REQUESTS)
+    out = {}
+    for e in range(2):
+        out[f"Engine {e + 1} fuel flow"] = v[e] * 0.4536
+        out[f"Engine {e + 1} oil temperature"] = v[2 + e] * 2.485284 * 140.0 / 16384.0
+        out[f"Engine {e + 1} oil pressure"] = v[4 + e] / 2.0959531 * 55.0 / 16384.0
+    return out, v
+
+
+def main():
+    if shutil.which("chromium") is None:
+        print("chromium is not installed: skipped")
+        return 77
+    server_path = sys.argv[1]
+    shots = sys.argv[3] if len(sys.argv) > 3 and sys.argv[2] == "--screenshots" else None
+    server = Server(server_path, "--web", "0", "--time-scale", "0", "--start-at", "600")
+    browser = Browser()
+    try:
+        browser.call("Page.enable")
+        browser.call("Page.navigate", url=server.url)
+        browser.wait_for(LIVE, "the page shows live values")
+
+        # Same values as a panel reads, in the dials' units, to the one decimal the page gives.
+        expected, raw = expected_meters(server.port)
+        assert raw[6] == 1 and raw[7] == 1, f"the frozen flight should have both engines burning: {raw}"
+        shown = dict(browser.eval(METERS))
+        assert set(shown) == set(expected), f"meters {sorted(shown)}"
+        for label, value in expected.items():
+            assert abs(shown[label] - value) <= 0.051, f"{label}: page {shown[label]}, panel's reading {value}"
+            assert value > 0, f"{label} reads {value}: a frozen running flight shows no zero dial"
+        print("meters match the TCP reading:", {k: round(v, 1) for k, v in expected.items()})
+
+        # Wide windows: side by side; upright ones: engine 2 below engine 1.
+        rect = "(l => document.querySelector(`[aria-label=\"${l}\"]`).getBoundingClientRect().toJSON())"
+        a, b = browser.eval(f"[{rect}('Engine 1 fuel flow'), {rect}('Engine 2 fuel flow')]")
+        assert abs(a["y"] - b["y"]) < 1 and b["x"] > a["x"] + a["width"] * 0.9, f"wide layout {a} {b}"
+        if shots:
+            browser.size(1104, 400, 1, False)
+            browser.screenshot(os.path.join(shots, "web-panel.png"))
+            browser.size(1180, 820, 2, True)
+            browser.screenshot(os.path.join(shots, "web-tablet.png"))
+        browser.size(390, 844, 3, True)
+        a, b = browser.eval(f"[{rect}('Engine 1 fuel flow'), {rect}('Engine 2 fuel flow')]")
+        assert b["y"] > a["y"] + a["height"] * 0.9 and b["x"] + b["width"] <= 390, f"upright layout {a} {b}"
+        ratio = browser.eval("[document.getElementById('view').width, window.innerWidth]")
+        assert ratio[0] == 3 * ratio[1], f"canvas not sized for the pixel ratio: {ratio}"
+        if shots:
+            browser.screenshot(os.path.join(shots, "web-phone.png"))
+        browser.call("Emulation.clearDeviceMetricsOverride")
+
+        # Fuel used: the page's totals grow at the flow over real time; a click zeroes its own.
+        browser.eval("fuelUsed[0] = 123.5, fuelUsed[1] = 456.5")
+        browser.wait_for(f"JSON.stringify({READOUTS}) === JSON.stringify(['0123', '0456'])", "the read-outs show 0123 0456")
+        start = browser.eval("[fuelUsed[1], performance.now()]")
+        time.sleep(2)
+        end = browser.eval("[fuelUsed[1], performance.now()]")
+        grown = (end[0] - start[0]) / ((end[1] - start[1]) / 1000.0)
+        rate = expected["Engine 2 fuel flow"] / 3600.0
+        assert abs(grown - rate) < rate * 0.15, f"fuel used grew {grown} kg/s at a flow of {rate} kg/s"
+        browser.click(".readout")
+        browser.wait_for(f"{READOUTS}[0] === '0000'", "a click zeroes engine 1's read-out")
+        assert browser.eval(f"{READOUTS}[1]") == "0456", "the click zeroed the other engine's read-out too"
+        print("fuel used integrates and a click zeroes its read-out")
+
+        # A server restart: dimmed with a note meanwhile, live again without a reload.
+        web_port = server.web_port
+        assert server.stop() == 0
+        browser.wait_for(f"!({LIVE}) && document.getElementById('note').textContent.includes('No live data')",
+                         "the page shows it has no live data")
+        assert browser.eval("getComputedStyle(document.getElementById('note')).display") != "none"
+        server = Server(server_path, "--web", str(web_port), "--time-scale", "0", "--start-at", "600")
+        browser.wait_for(LIVE, "the page is live again after the restart", seconds=15)
+        print("the page went dim without the server and came back after its restart")
+        return 0
+    finally:
+        browser.close()
+        server.stop()
+
+
+sys.exit(main())
