@@ -18,6 +18,7 @@ import sys
 import tempfile
 import time
 
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from serverproc import Server, read_values  # noqa: E402
 from wsclient import WebSocket, http_get_json  # noqa: E402

@@ -10,6 +10,7 @@ import socket
 import sys
 import time
 
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from serverproc import Server, read_values  # noqa: E402
 from wsclient import Closed, WebSocket  # noqa: E402

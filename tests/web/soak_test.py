@@ -14,6 +14,7 @@ import struct
 import sys
 import time
 
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from serverproc import Server, read_values  # noqa: E402
 from wsclient import WebSocket  # noqa: E402
