@@ -11,7 +11,7 @@ dir=${1:-build-bench}
 if [ -f "$dir/CMakeCache.txt" ]; then cmake -S . -B "$dir" >/dev/null
 else cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null; fi
 cmake --build "$dir" -j "$(nproc)" --target kovex-bench-simlink kovex-bench-network kovex-bench-server \
-  kovex-bench-render kovex-bench-startup >/dev/null
+  kovex-bench-render kovex-bench-startup kovex-bench-bridge >/dev/null
 bin=$dir/bin
 export SDL_VIDEODRIVER=offscreen
 
@@ -19,6 +19,7 @@ simlink=$("$bin/kovex-bench-simlink")
 network=$("$bin/kovex-bench-network")
 server=$("$bin/kovex-bench-server")
 render=$("$bin/kovex-bench-render")
+bridge=$("$bin/kovex-bench-bridge")
 # Start-up and memory: each side in its own process, best of three starts.
 best() { sort -g | head -1; }
 panel_ms=$(for i in 1 2 3; do "$bin/kovex-bench-startup" --panel; done | awk '/^first frame ms/ {print $4}' | best)
@@ -46,6 +47,10 @@ quads=$(field "$render" "bare replay of its" 9)
 recreate=$(field "$render" "window re-creation" 6)
 cpu_frame=$(field "$loop" "cpu ms per frame" 5)
 wall_frame=$(field "$loop" "wall ms per frame" 5)
+age_max=$(printf '%s\n' "$bridge" | sed -n 's/^value age.* max \([0-9.]*\) .*/\1/p')
+age_target=$(printf '%s\n' "$bridge" | sed -n 's/^value age.*target <= \([0-9.]*\)).*/\1/p')
+bridge_us=$(printf '%s\n' "$bridge" | sed -n 's/^server per request.*(us): \([0-9.]*\) .*/\1/p')
+model_us=$(printf '%s\n' "$bridge" | sed -n 's/^server per request.*(us): [0-9.]* \([0-9.]*\) .*/\1/p')
 [ -n "$redis1" ] || echo "redis-server is not installed: its column is skipped" >&2
 
 echo "KOVEXFuel benchmarks, $(nproc) cores, $(awk -F': ' '/^model name/ {print $2; exit}' /proc/cpuinfo)," \
@@ -60,3 +65,5 @@ row "window re-creation (ms)" "$recreate" "" ""
 row "start to first frame / bare GL window (ms)" "$panel_ms" "$bare_ms" "$(ratio "$panel_ms" "$bare_ms")"
 row "resident memory / bare GL window (KiB)" "$panel_kib" "$bare_kib" "$(ratio "$panel_kib" "$bare_kib")"
 row "CPU time per shown frame / wall time (ms)" "$cpu_frame" "$wall_frame" "$(ratio "$cpu_frame" "$wall_frame")"
+row "X-Plane value age at reply, max/target (ms)" "$age_max" "$age_target" "$(ratio "$age_max" "$age_target")"
+row "server per request, X-Plane / model (us)" "$bridge_us" "$model_us" "$(ratio "$bridge_us" "$model_us")"
