@@ -159,12 +159,7 @@ std::int32_t ConnectSocket(SocketHandle handle, const SocketAddressV4& address) 
     pollfd entry{handle, POLLOUT, 0};
     while (poll(&entry, 1, -1) < 0 && errno == EINTR) {
     }
-    int error = 0;
-    socklen_t length = sizeof error;
-    if (getsockopt(handle, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return FailWithErrno();
-    if (error == 0) return 0;
-    errno = error;
-    return FailWithErrno();
+    return ConnectOutcome(handle);
 }
 
 std::int32_t StartConnect(SocketHandle handle, const SocketAddressV4& address) {
