@@ -67,8 +67,11 @@ class Browser:
     def wait_for(self, expression, what, seconds=10):
         deadline = time.monotonic() + seconds
         while time.monotonic() < deadline:
-            if self.eval(expression):
-                return
+            try:
+                if self.eval(expression):
+                    return
+            except RuntimeError:
+                pass  # the page may still be loading
             time.sleep(0.1)
         raise AssertionError(f"timed out waiting until {what}")
 
