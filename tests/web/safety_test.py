@@ -91,7 +91,7 @@ def main():
         print("oversized frames and messages close the stream")
 
         # Bounded connections: beyond the limit newcomers are turned away, and places free again.
-        held = [socket.create_connection(("127.0.0.1", port)) for _ in range(64)]
+        held = [socket.create_connection(("127.0.0.1", port)) for _ in range(128)]
         time.sleep(0.5)
         extra = socket.create_connection(("127.0.0.1", port), timeout=5)
         extra.sendall(b"GET / HTTP/1.1\r\nHost: x\r\n\r\n")

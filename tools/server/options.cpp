@@ -67,7 +67,7 @@ const char* ServerUsage() {
            "\n"
            "Web page (--web): the four dials and the fuel-used read-outs, drawn from the panel's pictures\n"
            "and scaled to the browser window; values are pushed 50 times a second. Only the page (/), its\n"
-           "pictures (/img/NAME.png) and the value stream (/live) are served; at most 64 browsers at once.\n"
+           "pictures (/img/NAME.png) and the value stream (/live) are served; at most 128 connections at once.\n"
            "\n"
            "Output: a first line \"listening on ADDRESS:PORT\" (with --web, a second \"web page at URL\"), then\n"
            "\"client ADDRESS:PORT connected (N open)\"\n"

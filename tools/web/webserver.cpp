@@ -28,7 +28,7 @@ namespace websocket = beast::websocket;
 using tcp = asio::ip::tcp;
 using Message = std::shared_ptr<const std::string>;
 
-constexpr int kMaxConnections = 64;
+constexpr int kMaxConnections = 128;  // a browser may hold a few while it loads the pictures
 constexpr std::uint32_t kHeaderLimit = 8192;
 constexpr std::size_t kIncomingMessageLimit = 1024;  // browsers send nothing; more than this closes
 constexpr auto kRequestTime = std::chrono::seconds(10);
