@@ -2,6 +2,7 @@
 // and the stand-in's own word when it cannot own its window.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -106,6 +107,7 @@ TEST(StandInStartTest, UnusableRendezvousFolderIsNamed) {
         StandIn first({"--time-scale", "0"});
         ASSERT_TRUE(first.ready());
         EXPECT_EQ(RunToEnd({standIn, "--lifetime", "5"}, output), 1);
+        output.erase(std::remove(output.begin(), output.end(), '\r'), output.end());  // Windows text mode
         EXPECT_EQ(output, prefix + " (is another simulator running?)\n");
     }
 #ifndef _WIN32  // the desktop's windows need no folder

