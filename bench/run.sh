@@ -20,6 +20,7 @@ network=$("$bin/kovex-bench-network")
 server=$("$bin/kovex-bench-server")
 render=$("$bin/kovex-bench-render")
 bridge=$("$bin/kovex-bench-bridge")
+web=$(python3 bench/web/web_bench.py "$bin/kovex-server")
 # Start-up and memory: each side in its own process, best of three starts.
 best() { sort -g | head -1; }
 panel_ms=$(for i in 1 2 3; do "$bin/kovex-bench-startup" --panel; done | awk '/^first frame ms/ {print $4}' | best)
@@ -51,6 +52,10 @@ age_max=$(printf '%s\n' "$bridge" | sed -n 's/^value age.* max \([0-9.]*\) .*/\1
 age_target=$(printf '%s\n' "$bridge" | sed -n 's/^value age.*target <= \([0-9.]*\)).*/\1/p')
 bridge_us=$(printf '%s\n' "$bridge" | sed -n 's/^server per request.*(us): \([0-9.]*\) .*/\1/p')
 model_us=$(printf '%s\n' "$bridge" | sed -n 's/^server per request.*(us): [0-9.]* \([0-9.]*\) .*/\1/p')
+web_age=$(printf '%s\n' "$web" | sed -n 's/^value age at the browser.* max *\([0-9.]*\) ms.*/\1/p')
+web_target=$(printf '%s\n' "$web" | sed -n 's/^value age at the browser.*at most \([0-9.]*\) ms.*/\1/p')
+web_idle=$(printf '%s\n' "$web" | sed -n 's/^server CPU time per second, no browser *\([0-9.]*\) ms/\1/p')
+web_busy=$(printf '%s\n' "$web" | sed -n 's/^server CPU time per second, 20 browsers *\([0-9.]*\) ms/\1/p')
 [ -n "$redis1" ] || echo "redis-server is not installed: its column is skipped" >&2
 
 echo "KOVEXFuel benchmarks, $(nproc) cores, $(awk -F': ' '/^model name/ {print $2; exit}' /proc/cpuinfo)," \
@@ -67,3 +72,5 @@ row "resident memory / bare GL window (KiB)" "$panel_kib" "$bare_kib" "$(ratio "
 row "CPU time per shown frame / wall time (ms)" "$cpu_frame" "$wall_frame" "$(ratio "$cpu_frame" "$wall_frame")"
 row "X-Plane value age at reply, max/target (ms)" "$age_max" "$age_target" "$(ratio "$age_max" "$age_target")"
 row "server per request, X-Plane / model (us)" "$bridge_us" "$model_us" "$(ratio "$bridge_us" "$model_us")"
+row "web value age, max / target (ms)" "$web_age" "$web_target" "$(ratio "$web_age" "$web_target")"
+row "server CPU per s, 20 browsers / none (ms)" "$web_busy" "$web_idle" "$(ratio "$web_busy" "$web_idle")"
