@@ -37,8 +37,6 @@ std::int64_t mainTankRightContents = 0;
 
 namespace {
 
-void* FieldOf(void* record, const PanelVariable& variable) { return static_cast<char*>(record) + variable.field; }
-
 // Queues every variable of a table into its record and exchanges them all at once.
 void ExchangeTable(const PanelVariable* table, std::size_t count, void* record) {
     SimLinkResult result = LinkOk;
@@ -57,6 +55,8 @@ void KeepTankContents(const StartupSample& tanks) {
 }
 
 }  // namespace
+
+void* FieldOf(void* record, const PanelVariable& variable) { return static_cast<char*>(record) + variable.field; }
 
 std::int64_t TankContents(std::int32_t capacity, std::int32_t level) {
     // level x 100 wraps as 32-bit arithmetic would, without undefined overflow.

@@ -45,6 +45,9 @@ struct StartupSample {
 // Read when a window is created: left and right main tank capacity, then left and right level.
 extern const PanelVariable kStartupVariables[4];
 
+// The field of record (a FlightSample or StartupSample) that variable fills.
+void* FieldOf(void* record, const PanelVariable& variable);
+
 // One variable's value as a number, as a server gives it.
 using RemoteVariableReader = std::function<double(const PanelVariable&)>;
 

@@ -66,8 +66,7 @@ void PushWebValues() {
     const double sampledAt = WebClockMs();
     FlightSample sample{};
     for (std::size_t i = 0; i < std::size(kFrameVariables); ++i)
-        std::memcpy(reinterpret_cast<char*>(&sample) + kFrameVariables[i].field, panel[i].bytes,
-                    kFrameVariables[i].bytes);
+        std::memcpy(FieldOf(&sample, kFrameVariables[i]), panel[i].bytes, kFrameVariables[i].bytes);
     PublishWebMessage(PanelMessage(sample, sampledAt));
 }
 
