@@ -33,8 +33,8 @@ Angles ExpectedAngles(const Aircraft& aircraft) {
     Angles a{};
     for (int n = 0; n < 2; ++n) {
         a.fuelFlow[n] = FuelFlowAngle(FuelFlowKgPerHour(BridgedValue(flow[n], kStartAt, aircraft)));
-        a.oilPress[n] = OilPressureAngle(OilPressureValue(static_cast<std::uint16_t>(BridgedValue(press[n], kStartAt, aircraft))));
-        a.oilTemp[n] = OilTemperatureAngle(OilTemperatureValue(static_cast<std::int16_t>(BridgedValue(temp[n], kStartAt, aircraft))));
+        a.oilPress[n] = OilPressureAngle(BridgedValue(press[n], kStartAt, aircraft));
+        a.oilTemp[n] = OilTemperatureAngle(BridgedValue(temp[n], kStartAt, aircraft));
     }
     return a;
 }
@@ -75,9 +75,12 @@ protected:
 
 }  // namespace
 
-// Catches a bridged value that leaves the panel's needles anywhere but where the conversions put them.
+// Catches a bridged value that leaves the panel's needles anywhere but where the conversions put
+// them: engine 1's 60 psi and 80 C must stand at the printed scale's 60 and 80 marks (the artwork
+// draws each mark at the conversion's angle for its value), and engine 2's values beyond the scales
+// at the pins just past their ends (102 psi, -35 C), not wrapped round into the other scale.
 TEST_F(BridgePanelTest, XPlaneThroughTheServer) {
-    TestSim sim("kovex-test-xplane", {"--start-at", std::to_string(kStartAt)});
+    TestSim sim("kovex-test-xplane", {"--start-at", std::to_string(kStartAt), "--oil", "60,80,130,-60"});
     ASSERT_NE(sim.port(), 0) << sim.Log();
     ServerProcess server({"--xplane", "--sim-address", "127.0.0.1:" + std::to_string(sim.port())});
     ASSERT_NE(server.port(), 0) << server.Log();
@@ -85,7 +88,13 @@ TEST_F(BridgePanelTest, XPlaneThroughTheServer) {
     WriteSettings("[LAN]\r\nUSELAN=Y\r\nKOVEXSERVER=127.0.0.1\r\nKOVEXPORT=" + std::to_string(server.port()) + "\r\n");
     ASSERT_TRUE(paneldriver::StartPanel());
     ASSERT_TRUE(useLan);
-    EXPECT_EQ(RunUntilNeedlesAt(ExpectedAngles(Aircraft{}), 1e-3f), "");
+    Angles want = ExpectedAngles(Aircraft{});
+    want.oilPress[0] = OilPressureAngle(60.0);
+    want.oilTemp[0] = OilTemperatureAngle(80.0);
+    want.oilPress[1] = OilPressureAngle(102.0);
+    want.oilTemp[1] = OilTemperatureAngle(-35.0);
+    // One step of an oil word turns a needle by at most 0.023 degrees.
+    EXPECT_EQ(RunUntilNeedlesAt(want, 0.03f), "");
 }
 
 TEST_F(BridgePanelTest, FlightGearThroughTheStandIn) {

@@ -43,20 +43,24 @@ bool WaitForFlow(ProbeClient& client, bool live, std::uint32_t timeoutMs) {
     return false;
 }
 
-// Every panel row as the bridge must serve it; a text per row that is off, empty when all are right.
+// Every panel row as the bridge must serve it, the oil rows as the dials must read them; a text per
+// row that is off, empty when all are right.
 std::string Mismatches(ProbeClient& client, const Aircraft& aircraft) {
     std::string wrong;
     for (const Row& row : kPanelRows) {
         const std::string reply = Ask(client, RequestText(row));
         const double expected = BridgedValue(row, kStartAt, aircraft);
-        const double got = std::strtod(reply.c_str(), nullptr);
-        // Text carries FlightGear's values with six decimals; tank levels pass through 32-bit floats.
+        const double got = DialReading(row, std::strtod(reply.c_str(), nullptr));
+        // Text carries FlightGear's values with six decimals; tank levels pass through 32-bit floats;
+        // an oil word reads within one of its steps.
         const bool tank = row.offset >= 0x0B7C && row.offset <= 0x0B98;
         const double slack = std::string(row.kind) == "2" ? (aircraft.fromFlightGear ? 1e-4 : 1e-9)
+                             : IsOilRow(row)                ? DialReading(row, 1.0)
                              : aircraft.fromFlightGear || tank ? 1.0
                                                                : 0.0;
         if (std::fabs(got - expected) > slack)
-            wrong += RequestText(row) + " gave " + reply + ", not " + std::to_string(expected) + "\n";
+            wrong += RequestText(row) + " gave " + reply + " (reads " + std::to_string(got) + "), not " +
+                     std::to_string(expected) + "\n";
     }
     return wrong;
 }
@@ -65,8 +69,8 @@ std::string SimAddress(std::uint16_t port) { return "127.0.0.1:" + std::to_strin
 
 }  // namespace
 
-// Catches wrong units, encodings or offsets, an engine the aircraft lacks shown running, and oil
-// temperatures in Fahrenheit taken for Celsius.
+// Catches wrong units, encodings or offsets, oil values the dials misread, an engine the aircraft
+// lacks shown running, and oil temperatures in Fahrenheit taken for Celsius.
 TEST(BridgeServerTest, XPlaneValuesInThePanelsEncodings) {
     TestSim twin("kovex-test-xplane", {"--start-at", std::to_string(kStartAt)});
     ASSERT_NE(twin.port(), 0) << twin.Log();
@@ -136,7 +140,8 @@ TEST(BridgeServerTest, XPlaneGarbageWildValuesAndFlood) {
     plat::SleepMs(200);
     EXPECT_EQ(Ask(w.client, "2328,8,2"), "0") << "a negative flow";
     EXPECT_EQ(Ask(w.client, "2234,2,6"), "0") << "NaN oil pressure";
-    EXPECT_EQ(Ask(w.client, "2232,2,4"), "32767") << "an oil temperature beyond the field";
+    const double hot = DialReading({0x08B8, "2", "4"}, std::strtod(Ask(w.client, "2232,2,4").c_str(), nullptr));
+    EXPECT_NEAR(hot, 145.0, DialReading({0x08B8, "2", "4"}, 1.0)) << "an oil temperature far beyond the scale";
     EXPECT_EQ(Ask(w.client, "2196,2,6"), "0") << "an infinite running flag";
 
     TestSim flood("kovex-test-xplane", {"--start-at", std::to_string(kStartAt), "--flood"});

@@ -1,5 +1,6 @@
 // kovex-test-xplane: answers X-Plane's UDP data subscriptions ("RREF") with a scripted twin-engine
-// flight, and on request falls silent, sends garbage, floods, or sends wild values.
+// flight, and on request falls silent, sends garbage, floods, sends wild values, or holds the oil
+// values fixed.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +24,8 @@ struct Options {
     double silentAfter = -1.0, silentFor = 0.0;  // seconds after the first subscription
     bool garbage = false, flood = false, wild = false;
     bool clock = false;  // engine 1's flow carries the tick of its last change (ms modulo 10000, as kg/s / 1000)
+    bool fixedOil = false;  // --oil PSI,C[,PSI,C]: both engines' oil (or each engine's), instead of the flight's
+    double oilPsi[2] = {}, oilC[2] = {};
     double lifetime = 120.0;
 };
 
@@ -61,10 +64,12 @@ float ValueOf(const std::string& name) {
     const std::string base = name.substr(0, open);
     const int n = open == std::string::npos ? 0 : std::atoi(name.c_str() + open + 1);
     const EngineModel& e = model.engine[n == 1 ? 1 : 0];
+    const double psi = options.fixedOil ? options.oilPsi[n == 1 ? 1 : 0] : e.oilPressPsi;
+    const double celsius = options.fixedOil ? options.oilC[n == 1 ? 1 : 0] : e.oilTempC;
     if (base == "sim/cockpit2/engine/indicators/fuel_flow_kg_sec") return static_cast<float>(e.fuelFlowKgh / 3600.0);
-    if (base == "sim/cockpit2/engine/indicators/oil_pressure_psi") return static_cast<float>(e.oilPressPsi);
+    if (base == "sim/cockpit2/engine/indicators/oil_pressure_psi") return static_cast<float>(psi);
     if (base == "sim/cockpit2/engine/indicators/oil_temperature_deg_C")
-        return static_cast<float>(options.oilInFahrenheit ? script::Fahrenheit(e.oilTempC) : e.oilTempC);
+        return static_cast<float>(options.oilInFahrenheit ? script::Fahrenheit(celsius) : celsius);
     if (base == "sim/flightmodel/engine/ENGN_running") return e.running ? 1.0f : 0.0f;
     if (base == "sim/time/paused") return model.paused ? 1.0f : 0.0f;
     if (base == "sim/aircraft/engine/acf_oilT_is_C") return options.oilInFahrenheit ? 0.0f : 1.0f;
@@ -145,6 +150,27 @@ void SendDue(plat::SocketHandle socket, std::uint32_t now) {
     }
 }
 
+// "PSI,C" for both engines or "PSI,C,PSI,C" for each.
+bool ParseOil(const char* text) {
+    double v[4] = {};
+    int n = 0;
+    for (const char* at = text;;) {
+        char* end;
+        if (n == 4) return false;
+        v[n++] = std::strtod(at, &end);
+        if (end == at || (*end != ',' && *end != '\0')) return false;
+        if (*end == '\0') break;
+        at = end + 1;
+    }
+    if (n != 2 && n != 4) return false;
+    options.fixedOil = true;
+    for (int i = 0; i < 2; ++i) {
+        options.oilPsi[i] = v[n == 4 ? 2 * i : 0];
+        options.oilC[i] = v[n == 4 ? 2 * i + 1 : 1];
+    }
+    return true;
+}
+
 bool Parse(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -162,6 +188,7 @@ bool Parse(int argc, char** argv) {
         else if (arg == "--wild") options.wild = true;
         else if (arg == "--clock") options.clock = true;
         else if (arg == "--lifetime") options.lifetime = number();
+        else if (arg == "--oil" && ParseOil(value)) ++i;
         else {
             std::fprintf(stderr, "kovex-test-xplane: unknown argument %s\n", arg.c_str());
             return false;

@@ -10,6 +10,7 @@
 #include "platform/clock.h"
 #include "platform/eventloop.h"
 #include "platform/sockets.h"
+#include "simlink/conversions.h"
 #include "tests/bridge/flight_script.h"
 
 namespace {
@@ -87,8 +88,8 @@ double BridgedValue(const Row& row, double startAt, const Aircraft& aircraft) {
         const std::uint32_t flow[2] = {0x0918, 0x09B0}, temp[2] = {0x08B8, 0x0950}, press[2] = {0x08BA, 0x0952},
                             burn[2] = {0x0894, 0x092C}, capacity[2] = {0x0B80, 0x0B98}, level[2] = {0x0B7C, 0x0B94};
         if (row.offset == flow[n]) return has ? kgPerSecond * 3600.0 / script::kKgPerPound : 0.0;
-        if (row.offset == temp[n]) return has ? std::round(celsius * 16384.0 / 140.0) : 0.0;
-        if (row.offset == press[n]) return has ? std::round(psi * 16384.0 / 55.0) : 0.0;
+        if (row.offset == temp[n]) return has ? celsius : 0.0;
+        if (row.offset == press[n]) return has ? psi : 0.0;
         if (row.offset == burn[n]) return has && e.running ? 1.0 : 0.0;
         if (row.offset == capacity[n])
             return aircraft.fromFlightGear ? m.capacityGal[n]
@@ -103,4 +104,14 @@ double BridgedValue(const Row& row, double startAt, const Aircraft& aircraft) {
     }
     if (row.offset == 0x0264) return m.paused ? 1.0 : 0.0;
     return 0.0;  // the menu flag: neither simulator tells
+}
+
+bool IsOilRow(const Row& row) {
+    return row.offset == 0x08B8 || row.offset == 0x0950 || row.offset == 0x08BA || row.offset == 0x0952;
+}
+
+double DialReading(const Row& row, double served) {
+    if (row.offset == 0x08B8 || row.offset == 0x0950) return OilTemperatureValue(static_cast<std::int16_t>(served));
+    if (row.offset == 0x08BA || row.offset == 0x0952) return OilPressureValue(static_cast<std::uint16_t>(served));
+    return served;
 }

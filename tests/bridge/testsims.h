@@ -35,5 +35,10 @@ struct Aircraft {
     bool fromFlightGear = false;  // tank figures as FlightGear gives them
 };
 
-// The value a bridge must serve at the row's offset for the flight frozen at startAt.
+// The value a bridge must serve at the row's offset for the flight frozen at startAt; for the oil rows
+// what the dial must read (psi, degrees Celsius), the simulator's own value.
 double BridgedValue(const Row& row, double startAt, const Aircraft& aircraft);
+// What a value served at the row's offset reads: the oil rows through the panel's conversions, the
+// others as served.
+double DialReading(const Row& row, double served);
+bool IsOilRow(const Row& row);

@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tools/artgen/dial_geometry.h"
+#include "tools/flightmodel/offsetspace.h"
+
 namespace {
 
 constexpr double kKgPerPound = 0.45359237;
@@ -13,6 +16,12 @@ constexpr double kKgPerUsGallon = 2.72;
 // Far beyond any engine's flow, so a wild value cannot spin the needle round its dial.
 constexpr double kMostPph = 100000.0;
 constexpr double kMostGallons = 1e6;
+// Oil values beyond a dial's printed scale rest just past its last mark, as a real gauge's needle
+// stops at its pin: further on, the temperature needle would sweep into the pressure scale (or
+// jump at -40, where its line changes) and the pressure needle would reach the temperature scale.
+constexpr double kMostOilPsi = artwork::kOilPressureMax + 2.0;
+constexpr double kLeastOilC = artwork::kOilTempMin - 5.0;
+constexpr double kMostOilC = artwork::kOilTempMax + 5.0;
 
 struct EngineOffsets {
     std::uint32_t fuelFlow, oilTemp, oilPress, combustion;
@@ -28,6 +37,12 @@ double Saturate(double value, double low, double high) {
     if (std::isnan(value)) return 0.0;
     const double rounded = std::round(value);
     return rounded < low ? low : rounded > high ? high : rounded;
+}
+
+// Holds into [low, high]; a value that is not finite gives 0.
+double Hold(double value, double low, double high) {
+    if (!std::isfinite(value)) return 0.0;
+    return value < low ? low : value > high ? high : value;
 }
 
 double Flag(double value) { return std::isfinite(value) && value >= 0.5 ? 1.0 : 0.0; }
@@ -50,10 +65,9 @@ void WriteSimValues(const SimValues& v, std::uint8_t* space) {
         const EngineOffsets& at = kEngine[i];
         const double flow = v.fuelFlowPph[i];
         Put<double>(space, at.fuelFlow, std::isfinite(flow) && flow > 0.0 ? std::fmin(flow, kMostPph) : 0.0);
-        Put<std::int16_t>(space, at.oilTemp,
-                          static_cast<std::int16_t>(Saturate(v.oilTemperatureC[i] * 16384.0 / 140.0, -32768.0, 32767.0)));
-        Put<std::uint16_t>(space, at.oilPress,
-                           static_cast<std::uint16_t>(Saturate(v.oilPressurePsi[i] * 16384.0 / 55.0, 0.0, 65535.0)));
+        // Encoded as the built-in flight does, so the dials read the simulator's own psi and degrees.
+        Put<std::int16_t>(space, at.oilTemp, OilTemperatureRaw(Hold(v.oilTemperatureC[i], kLeastOilC, kMostOilC)));
+        Put<std::uint16_t>(space, at.oilPress, OilPressureRaw(Hold(v.oilPressurePsi[i], 0.0, kMostOilPsi)));
         Put<std::uint16_t>(space, at.combustion, static_cast<std::uint16_t>(Flag(v.running[i])));
         Put<std::int32_t>(space, kCapacity[i], static_cast<std::int32_t>(Saturate(v.tankCapacityGal[i], 0.0, kMostGallons)));
         Put<std::int32_t>(space, kLevel[i], static_cast<std::int32_t>(Saturate(v.tankLevel[i] * 8388608.0, 0.0, 8388608.0)));

@@ -21,10 +21,11 @@ double CelsiusFromFahrenheit(double fahrenheit);
 // US gallons of fuel of this many kilograms, for a simulator that counts its tanks by mass.
 double GallonsFromKg(double kg);
 
-// Writes every value at its offset in space (kOffsetSpaceSize bytes), in the encodings a simulator's
-// FSUIPC interface uses: flows as doubles, oil words saturated to their fields, flags 1 or 0, the
-// menu flag 0, capacities in whole gallons and levels with 8388608 for a full tank. A value that is
-// not finite reads 0.
+// Writes every value at its offset in space (kOffsetSpaceSize bytes): flows as doubles, flags 1 or 0,
+// the menu flag 0, capacities in whole gallons and levels with 8388608 for a full tank, as a
+// simulator's FSUIPC interface does; the oil words as the built-in flight writes them, so the panel's
+// conversions read them as the same psi and degrees Celsius on the dials, each held within 0..102 psi
+// and -35..145 C (just past the printed scales). A value that is not finite reads 0.
 void WriteSimValues(const SimValues& values, std::uint8_t* space);
 
 // The values in one line: "eng1 120.5 pph 60.0 psi 80.0 C on | eng2 ... | paused 0".
