@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 """The web page in headless Chromium against a real kovex-server.
 
-usage: page_test.py KOVEX-SERVER [--screenshots DIR]
+usage: page_test.py KOVEX-SERVER [--xplane KOVEX-TEST-XPLANE] [--screenshots DIR]
 
 Checks, each catching its own fault:
   - the meters' aria-valuenow equal what a panel's TCP requests read from the same frozen server;
+  - a bridged X-Plane's 60 psi and 80 °C read 60 and 80, and values beyond a scale hold the meter at
+    its end and say "off scale" (with --xplane);
   - upright windows stack the engines, wide ones put them side by side;
   - fuel used grows at the pushed flow over real time, and clicking a read-out zeroes only that one;
   - a stopped server dims the page with a note, and the page comes back live by itself after a restart.
@@ -113,12 +115,56 @@ def expected_meters(port):
     return out, v
 
 
+class TestXPlane:
+    """kovex-test-xplane on a free loopback port with its oil values held; it ends when its input closes."""
+
+    def __init__(self, path, oil):
+        self.proc = subprocess.Popen([path, "--port", "0", "--lifetime", "120", "--start-at", "400", "--oil", oil],
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        line = self.proc.stdout.readline()
+        if not line.startswith("listening on 127.0.0.1:"):
+            self.stop()
+            raise RuntimeError(f"kovex-test-xplane did not start: {line!r}")
+        self.address = line.split()[-1]
+
+    def stop(self):
+        self.proc.stdin.close()
+        self.proc.wait(10)
+
+
+OIL_METERS = "[...document.querySelectorAll('[role=meter]')].filter(m => m.getAttribute('aria-label').includes('oil'))" \
+             ".map(m => [m.getAttribute('aria-label'), Number(m.getAttribute('aria-valuenow')), m.getAttribute('aria-valuetext')])"
+
+
+def check_bridged_oil(browser, server_path, xplane_path):
+    """Engine 1 at 60 psi and 80 °C; engine 2 beyond both scales, high pressure and deep cold."""
+    xplane = TestXPlane(xplane_path, "60,80,130,-60")
+    server = Server(server_path, "--web", "0", "--xplane", "--sim-address", xplane.address)
+    try:
+        browser.call("Page.navigate", url=server.url)
+        browser.wait_for(f"{LIVE} && {OIL_METERS}.some(m => m[1] === 60)", "the bridged oil values arrive")
+        want = {"Engine 1 oil pressure": [60, "60 psi"], "Engine 1 oil temperature": [80, "80 °C"],
+                "Engine 2 oil pressure": [100, "off scale, above 100 psi"],
+                "Engine 2 oil temperature": [-30, "off scale, below -30 °C"]}
+        shown = {label: [now, text] for label, now, text in browser.eval(OIL_METERS)}
+        assert shown == want, f"oil meters {shown}"
+        ranges = browser.eval("[...document.querySelectorAll('[role=meter]')].map(m => "
+                              "[Number(m.getAttribute('aria-valuemin')), Number(m.getAttribute('aria-valuenow')), "
+                              "Number(m.getAttribute('aria-valuemax'))])")
+        assert all(low <= now <= high for low, now, high in ranges), f"a meter outside its range: {ranges}"
+        print("bridged oil reads true, and off-scale values hold the meters at their ends:", shown)
+    finally:
+        server.stop()
+        xplane.stop()
+
+
 def main():
     if shutil.which("chromium") is None:
         print("chromium is not installed: skipped")
         return 77
     server_path = sys.argv[1]
-    shots = sys.argv[3] if len(sys.argv) > 3 and sys.argv[2] == "--screenshots" else None
+    options = dict(zip(sys.argv[2::2], sys.argv[3::2]))
+    shots = options.get("--screenshots")
     server = Server(server_path, "--web", "0", "--time-scale", "0", "--start-at", "600")
     browser = Browser()
     try:
@@ -177,6 +223,9 @@ def main():
         server = Server(server_path, "--web", str(web_port), "--time-scale", "0", "--start-at", "600")
         browser.wait_for(LIVE, "the page is live again after the restart", seconds=15)
         print("the page went dim without the server and came back after its restart")
+
+        if "--xplane" in options:
+            check_bridged_oil(browser, server_path, options["--xplane"])
         return 0
     finally:
         browser.close()
