@@ -1,6 +1,6 @@
 // kovex-test-xplane: answers X-Plane's UDP data subscriptions ("RREF") with a scripted twin-engine
 // flight, and on request falls silent, sends garbage, floods, sends wild values, or holds the oil
-// values fixed.
+// values fixed; with --beacon it announces its port as X-Plane's beacon does.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/multicast.h"
 #include "platform/process.h"
 #include "platform/sockets.h"
 #include "tests/bridge/flight_script.h"
@@ -27,6 +28,10 @@ struct Options {
     bool fixedOil = false;  // --oil PSI,C[,PSI,C]: both engines' oil (or each engine's), instead of the flight's
     double oilPsi[2] = {}, oilC[2] = {};
     double lifetime = 120.0;
+    int beaconMs = 0;  // a beacon this often; 0: none
+    std::string beaconTo = "239.255.1.1:49707";
+    std::string beaconInterface;  // the local address beacons leave by; empty: the routes' choice
+    int garbageBeacons = 0;       // rounds of malformed beacons, naming another port, before the first true one
 };
 
 struct Subscription {
@@ -171,11 +176,51 @@ bool ParseOil(const char* text) {
     return true;
 }
 
+// A beacon laid out byte by byte, little-endian: "BECN", a zero byte, versions 1.2, host id 1 (X-Plane),
+// version 12.1.0, role, the port its interface listens on, the computer's name and its zero byte.
+std::vector<std::uint8_t> BeaconPacket(std::uint32_t role, int port) {
+    std::vector<std::uint8_t> packet{'B', 'E', 'C', 'N', 0, 1, 2};
+    PutInt32(packet, 1);
+    PutInt32(packet, 120100);
+    PutInt32(packet, role);
+    packet.push_back(static_cast<std::uint8_t>(port & 0xFF));
+    packet.push_back(static_cast<std::uint8_t>(port >> 8 & 0xFF));
+    for (const char c : std::string("test-xplane-host")) packet.push_back(static_cast<std::uint8_t>(c));
+    packet.push_back(0);
+    return packet;
+}
+
+// Each one is what a careless or hostile sender might put out, all naming a port nobody serves.
+void SendGarbageBeacons(plat::SocketHandle socket, const plat::SocketAddressV4& to, int decoyPort) {
+    std::vector<std::uint8_t> shortOne = BeaconPacket(1, decoyPort);
+    shortOne.resize(12);
+    Send(socket, shortOne, to);
+    std::vector<std::uint8_t> oversized = BeaconPacket(1, decoyPort);
+    oversized.resize(1400, 'x');
+    Send(socket, oversized, to);
+    Send(socket, BeaconPacket(2, decoyPort), to);  // an external visual, not a master
+    std::vector<std::uint8_t> header = BeaconPacket(1, decoyPort);
+    header[3] = 'X';
+    Send(socket, header, to);
+    std::vector<std::uint8_t> endless = BeaconPacket(1, decoyPort);
+    endless.back() = 'x';  // the name never ends
+    Send(socket, endless, to);
+}
+
+bool ParseAddress(const std::string& text, std::uint16_t defaultPort, plat::SocketAddressV4& address) {
+    const std::size_t colon = text.rfind(':');
+    const int port = colon == std::string::npos ? defaultPort : std::atoi(text.c_str() + colon + 1);
+    if (port <= 0 || port > 65535 || !plat::ResolveHostName(text.substr(0, colon), address.address)) return false;
+    address.port = static_cast<std::uint16_t>((port >> 8 & 0xFF) | (port & 0xFF) << 8);
+    return true;
+}
+
 bool Parse(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : "";
         auto number = [&]() { ++i; return std::atof(value); };
+        auto text = [&]() { ++i; return std::string(value); };
         if (arg == "--port") options.port = static_cast<int>(number());
         else if (arg == "--start-at") options.startAt = number();
         else if (arg == "--time-scale") options.timeScale = number();
@@ -189,6 +234,10 @@ bool Parse(int argc, char** argv) {
         else if (arg == "--clock") options.clock = true;
         else if (arg == "--lifetime") options.lifetime = number();
         else if (arg == "--oil" && ParseOil(value)) ++i;
+        else if (arg == "--beacon") options.beaconMs = static_cast<int>(number());
+        else if (arg == "--beacon-to") options.beaconTo = text();
+        else if (arg == "--beacon-interface") options.beaconInterface = text();
+        else if (arg == "--garbage-beacons") options.garbageBeacons = static_cast<int>(number());
         else {
             std::fprintf(stderr, "kovex-test-xplane: unknown argument %s\n", arg.c_str());
             return false;
@@ -212,7 +261,23 @@ int main(int argc, char** argv) {
                      plat::LastSocketError());
         return 1;
     }
-    std::printf("listening on 127.0.0.1:%u\n", static_cast<unsigned>((local.port >> 8) | (local.port & 0xFF) << 8));
+    const int port = (local.port >> 8) | (local.port & 0xFF) << 8;
+    std::printf("listening on 127.0.0.1:%d\n", port);
+    plat::SocketHandle beacon = plat::kNoSocket;
+    plat::SocketAddressV4 beaconTo, beaconFrom;
+    if (options.beaconMs > 0) {
+        beacon = plat::OpenSocket(plat::kAddressFamilyInet, plat::kSocketTypeDatagram, plat::kProtocolUdp);
+        if (beacon == plat::kNoSocket || !ParseAddress(options.beaconTo, 49707, beaconTo) ||
+            (!options.beaconInterface.empty() &&
+             (!ParseAddress(options.beaconInterface, 1, beaconFrom) ||
+              plat::SetMulticastInterface(beacon, beaconFrom.address) != 0))) {
+            std::fprintf(stderr, "kovex-test-xplane: cannot beacon to %s (socket error %d)\n", options.beaconTo.c_str(),
+                         plat::LastSocketError());
+            return 1;
+        }
+    }
+    int beaconRounds = 0;
+    std::uint32_t lastBeacon = 0;
     model = script::FlightAt(options.startAt);
     const std::uint32_t start = plat::TickCount();
     std::uint32_t last = start;
@@ -239,9 +304,22 @@ int main(int argc, char** argv) {
             if (got < 0 && plat::LastSocketError() == plat::kErrorWouldBlock) break;
             if (got >= 0) TakeRequest(buffer, got, from);
         }
+        const bool beaconDue = beaconRounds == 0 || now - lastBeacon >= static_cast<std::uint32_t>(options.beaconMs);
+        if (beacon != plat::kNoSocket && beaconDue) {
+            lastBeacon = now;
+            if (beaconRounds < options.garbageBeacons) {
+                SendGarbageBeacons(beacon, beaconTo, port + 1);
+                std::printf("garbage beacons sent, round %d\n", beaconRounds + 1);
+            } else {
+                Send(beacon, BeaconPacket(1, port), beaconTo);
+                if (beaconRounds == options.garbageBeacons) std::printf("beacon sent to %s\n", options.beaconTo.c_str());
+            }
+            ++beaconRounds;
+        }
         if (!silent) SendDue(socket, now);
         if (!options.flood) plat::WaitSocketReadable(socket, 0, 500);
     }
+    if (beacon != plat::kNoSocket) plat::CloseSocket(beacon);
     plat::CloseSocket(socket);
     return 0;
 }

@@ -95,6 +95,8 @@ public:
 
     std::string Describe() const override { return DescribeSimValues(values_); }
 
+    bool Present() const override { return present_; }
+
 private:
     enum class State { Waiting, Connecting, Connected };
 

@@ -61,9 +61,20 @@ const char* SimulatorUsage() {
            "                       up in X-Plane\n"
            "  --flightgear         from FlightGear 2020.3 or later through its property server; start it with\n"
            "                           fgfs --telnet=5401\n"
+           "  --auto               whichever simulator is there, found without an address: X-Plane by the\n"
+           "                       beacon it multicasts (239.255.1.1 port 49707, heard on every interface),\n"
+           "                       FlightGear by a connect to its property server on 127.0.0.1:5401 (and on\n"
+           "                       --sim-address, default port 5401). Until one is found the built-in model\n"
+           "                       is served; once one answers it is kept until it goes, and then whichever\n"
+           "                       comes next is taken. When both run at start X-Plane wins: its beacon is\n"
+           "                       its own word, an open port is only a guess, so FlightGear is taken only\n"
+           "                       after 1.5 s without a beacon.\n"
            "  --sim-address HOST[:PORT]\n"
            "                       where the simulator runs (default 127.0.0.1; port 49000 for X-Plane,\n"
            "                       5401 for FlightGear)\n"
            "  Lines \"X-Plane at HOST:PORT: answers ...\", \"... went away (REASON); values read 0 ...\" and\n"
-           "  \"... came back ...\" follow the simulator; bad input from it is named at most once a second.\n";
+           "  \"... came back ...\" follow the simulator; bad input from it is named at most once a second.\n"
+           "  With --auto, \"auto: no simulator found yet; serving the built-in flight model ...\" comes first,\n"
+           "  then \"auto: X-Plane found by its beacon at HOST:PORT ...\" or \"auto: FlightGear found ...\" each\n"
+           "  time a simulator is taken up.\n";
 }

@@ -15,9 +15,12 @@ public:
     virtual void WriteOffsets(std::uint8_t* space) const = 0;
     // One line about the present values, for people watching.
     virtual std::string Describe() const = 0;
+    // Whether the simulator behind the source answers now; the built-in model always does.
+    virtual bool Present() const { return true; }
 };
 
-enum class SimulatorKind { None, XPlane, FlightGear };
+// Auto: whichever simulator is found, X-Plane by its beacon or FlightGear by probing its port.
+enum class SimulatorKind { None, XPlane, FlightGear, Auto };
 
 // "HOST" or "HOST:PORT" (port 1 to 65535); a missing port is left as it was.
 bool ParseSimAddress(const std::string& text, std::string& host, std::uint16_t& port);

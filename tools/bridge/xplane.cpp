@@ -76,6 +76,8 @@ public:
 
     std::string Describe() const override { return DescribeSimValues(Values()); }
 
+    bool Present() const override { return present_; }
+
 private:
     // False when nothing more is to be had this turn.
     bool TakeDatagram(std::uint32_t now) {

@@ -94,6 +94,8 @@ bool ParseServerOptions(int argc, char** argv, ServerOptions& options, std::stri
             options.source = ServerSource::XPlane;
         } else if (arg == "--flightgear") {
             options.source = ServerSource::FlightGear;
+        } else if (arg == "--auto") {
+            options.source = ServerSource::Auto;
         } else if (arg == "--sim-address") {
             std::string host;
             std::uint16_t simPort = 1;

@@ -9,11 +9,13 @@ enum class ServerSource {
     Fsuipc,    // a simulator on this machine, through the FSUIPC client
     XPlane,    // X-Plane on this machine or the LAN, through its UDP subscriptions
     FlightGear,  // FlightGear on this machine or the LAN, through its property server
+    Auto,        // whichever of X-Plane and FlightGear is found; the flight model until then
 };
 
 struct ServerOptions {
     ServerSource source = ServerSource::Simulate;
     std::string simAddress;         // where X-Plane or FlightGear runs, "HOST[:PORT]"; empty: its default
+                                    // (with Auto: one more FlightGear port to probe)
     std::string listenAddress = "127.0.0.1";
     std::uint16_t port = 8765;      // 0: any free port
     bool web = false;               // serve the browser view too

@@ -11,6 +11,7 @@
 
 #include "platform/clock.h"
 #include "simlink/FPCuser.h"
+#include "tools/bridge/autosource.h"
 #include "tools/bridge/offsetsource.h"
 #include "tools/flightmodel/offsetspace.h"
 
@@ -124,8 +125,18 @@ bool StartValueSource(const ServerOptions& options) {
         served = std::make_unique<SpaceValues>(OpenModelSource(options.startAtSeconds, options.timeScale));
         return true;
     }
-    const SimulatorKind kind = options.source == ServerSource::XPlane ? SimulatorKind::XPlane : SimulatorKind::FlightGear;
     std::string error;
+    if (options.source == ServerSource::Auto) {
+        std::unique_ptr<OffsetSource> found =
+            OpenAutoSource(options.simAddress, options.startAtSeconds, options.timeScale, error);
+        if (!found) {
+            std::fprintf(stderr, "kovex-server: %s\n", error.c_str());
+            return false;
+        }
+        served = std::make_unique<SpaceValues>(std::move(found));
+        return true;
+    }
+    const SimulatorKind kind = options.source == ServerSource::XPlane ? SimulatorKind::XPlane : SimulatorKind::FlightGear;
     std::unique_ptr<OffsetSource> bridge = OpenSimulatorBridge(kind, options.simAddress, error);
     if (!bridge) {
         std::fprintf(stderr, "kovex-server: %s\n", error.c_str());

@@ -1,5 +1,5 @@
 // Where the server's values come from: the built-in flight model, a simulator through FSUIPC, X-Plane or
-// FlightGear, chosen once at start.
+// FlightGear, chosen once at start (with --auto, whichever simulator is found, again and again).
 #pragma once
 
 #include <cstddef>

@@ -8,6 +8,7 @@
 #include "platform/clock.h"
 #include "platform/ipc.h"
 #include "platform/process.h"
+#include "tools/bridge/autosource.h"
 #include "tools/bridge/offsetsource.h"
 #include "tools/simulator/options.h"
 #include "tools/simulator/records.h"
@@ -78,7 +79,9 @@ int main(int argc, char** argv) {
     if (options.simulator == SimulatorKind::None) {
         source = OpenModelSource(options.startAtSeconds, options.timeScale);
     } else {
-        source = OpenSimulatorBridge(options.simulator, options.simAddress, error);
+        source = options.simulator == SimulatorKind::Auto
+                     ? OpenAutoSource(options.simAddress, options.startAtSeconds, options.timeScale, error)
+                     : OpenSimulatorBridge(options.simulator, options.simAddress, error);
         if (!source) {
             std::fprintf(stderr, "kovex-simulator: %s\n", error.c_str());
             return 1;

@@ -76,6 +76,8 @@ bool ParseStandInOptions(int argc, char** argv, StandInOptions& options, std::st
             options.simulator = SimulatorKind::XPlane;
         } else if (arg == "--flightgear") {
             options.simulator = SimulatorKind::FlightGear;
+        } else if (arg == "--auto") {
+            options.simulator = SimulatorKind::Auto;
         } else if (arg == "--sim-address") {
             std::string host;
             std::uint16_t port = 1;

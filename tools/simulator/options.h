@@ -17,7 +17,7 @@ enum class StandInFault {
 
 struct StandInOptions {
     std::string windowClass = "UIPCMAIN";
-    SimulatorKind simulator = SimulatorKind::None;  // None: the built-in flight model
+    SimulatorKind simulator = SimulatorKind::None;  // None: the built-in flight model; Auto: whichever is found
     std::string simAddress;                         // "HOST[:PORT]"; empty: the simulator's default
     StandInFault fault = StandInFault::None;
     std::uint32_t faultAfter = 0;  // exchanges served normally before the fault begins
