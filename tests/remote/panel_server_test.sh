@@ -13,10 +13,19 @@ trap 'kill "$panel" "$server" 2>/dev/null; rm -rf "$work"' EXIT
 cd "$work"
 cp "$assets"/* .
 fail() { echo "FAIL: $*"; exit 1; }
+# Runs the command until it succeeds, for up to $1 s; a slow machine takes longer, never fails sooner.
+wait_for() {
+  local until=$(( $(date +%s) + $1 ))
+  shift
+  until "$@"; do [ "$(date +%s)" -lt "$until" ] || return 1; sleep 0.1; done
+}
+requests_at_least() { [ "$(grep -c '^request' server.log)" -ge "$1" ]; }
+left_at_least() { [ "$(grep -c 'left: closed by peer' server.log)" -ge "$1" ]; }
+panel_ended() { ! kill -0 "$panel" 2>/dev/null; }
 
 "$bin/kovex-server" --port 0 --time-scale 0 --start-at 300 --log-requests --lifetime 60 > server.log 2>&1 &
 server=$!
-for _ in $(seq 50); do grep -q '^listening on' server.log && break; sleep 0.1; done
+wait_for 60 grep -q '^listening on' server.log
 port=$(sed -n 's/^listening on .*:\([0-9]*\)$/\1/p' server.log)
 [ -n "$port" ] || fail "the server did not start: $(cat server.log)"
 printf '[LAN]\r\nUSELAN=Y\r\nKOVEXSERVER=127.0.0.1\r\nKOVEXPORT=%s\r\n[WINSIZE]\r\nWIDTH=552\r\nHEIGHT=200\r\n' "$port" > KOVEXFuel.INI
@@ -25,7 +34,8 @@ LC_ALL=C SDL_VIDEODRIVER=x11 "$bin/KOVEXFuel" &
 panel=$!
 window=$(find_window "Kelvo Oil - Fuel Flow Panel v1.2 - Freeware \[NETWORK\]")
 [ -n "$window" ] || fail "no window with the network title"
-for _ in $(seq 100); do [ "$(grep -c '^request' server.log)" -ge 44 ] && break; sleep 0.1; done
+# The start-up read and four whole frames: the panel is drawn.
+wait_for 60 requests_at_least 44 || fail "fewer than 44 requests from the panel: $(grep -c '^request' server.log)"
 xset r off
 # The model is frozen, so every frame shows the same needles.
 import -window "$window" c-locale.png || fail "no screen shot of the panel"
@@ -34,11 +44,9 @@ import -window "$window" c-locale.png || fail "no screen shot of the panel"
 end_panel() {
   xdotool mousemove --window "$window" 20 20
   xdotool keydown Escape; sleep 0.5; xdotool keyup Escape
-  for _ in $(seq 100); do kill -0 "$panel" 2>/dev/null || break; sleep 0.1; done
-  kill -0 "$panel" 2>/dev/null && fail "Esc did not end the panel"
+  wait_for 30 panel_ended || fail "Esc did not end the panel"
   wait "$panel" || fail "the panel's exit code was not 0"
-  for _ in $(seq 50); do [ "$(grep -c 'left: closed by peer' server.log)" -ge "$1" ] && break; sleep 0.1; done
-  [ "$(grep -c 'left: closed by peer' server.log)" -ge "$1" ] || fail "the server did not see the panel leave"
+  wait_for 30 left_at_least "$1" || fail "the server did not see the panel leave"
 }
 end_panel 1
 requests=$(sed -n 's/^request [^ ]* //p' server.log)
@@ -59,8 +67,10 @@ LOCPATH=$work/locales LC_ALL=de_DE.UTF-8 SDL_VIDEODRIVER=x11 "$bin/KOVEXFuel" 2>
 panel=$!
 window=$(find_window "Kelvo Oil - Fuel Flow Panel v1.2 - Freeware \[NETWORK\]")
 [ -n "$window" ] || fail "no window with the network title in the German locale: $(cat panel.err)"
-for _ in $(seq 100); do [ "$(grep -c '^request' server.log)" -ge $((before + 44)) ] && break; sleep 0.1; done
+requests_or_end() { requests_at_least "$1" || panel_ended; }
+wait_for 60 requests_or_end $((before + 44))
 kill -0 "$panel" 2>/dev/null || fail "the panel ended in the German locale: $(cat panel.err)"
+requests_at_least $((before + 44)) || fail "fewer than 44 requests from the panel in the German locale"
 import -window "$window" de-locale.png || fail "no screen shot of the panel in the German locale"
 changed=$(compare -metric AE c-locale.png de-locale.png null: 2>&1 | cut -d' ' -f1)
 [ "$changed" = "0" ] || fail "the German locale drew another panel ($changed pixels differ)"

@@ -13,6 +13,10 @@
 
 namespace {
 
+// How long a test server waits for the client's next step. Only a failing run waits it out, and
+// under Wine on a busy machine a step can take seconds, so it is generous.
+constexpr int kPatienceMs = 60000;
+
 // The test's own client; requests go through whichever this holds.
 std::unique_ptr<TVqTcpBlockClient> client;
 
@@ -59,11 +63,11 @@ TEST(RemoteRequest, NotConnectedYieldsZeroWithoutTraffic) {
 TEST(RemoteRequest, SendsOffsetSizeKindAndReadsTheReply) {
     std::string first, second;
     nettest::LoopbackServer server([&](int& fd) {
-        if (!nettest::ReadRequest(fd, first)) return;
+        if (!nettest::ReadRequest(fd, first, kPatienceMs)) return;
         nettest::WriteAll(fd, "12");  // no zero byte: the quiet time ends the reply
-        if (!nettest::ReadRequest(fd, second)) return;
+        if (!nettest::ReadRequest(fd, second, kPatienceMs)) return;
         nettest::WriteAll(fd, std::string(" 2944.25 \0", 10));
-        nettest::PeerClosed(fd);
+        nettest::PeerClosed(fd, kPatienceMs);
     });
     ConnectTo(server.Port());
     EXPECT_EQ(RequestRemoteVariable(client.get(), 0x3365, "1", "3"), 12.0);
@@ -77,7 +81,7 @@ TEST(RemoteRequest, SendsOffsetSizeKindAndReadsTheReply) {
 TEST(RemoteRequest, LettersAfterTheNumberNameTheWholeReply) {
     nettest::LoopbackServer server([](int& fd) {
         std::string request;
-        if (nettest::ReadRequest(fd, request)) nettest::WriteAll(fd, std::string("42 knots\0", 9));
+        if (nettest::ReadRequest(fd, request, kPatienceMs)) nettest::WriteAll(fd, std::string("42 knots\0", 9));
     });
     ConnectTo(server.Port());
     EXPECT_EQ(nettest::ErrorOf([] { RequestRemoteVariable(client.get(), 0x0918, "8", "2"); }), "'42 knots' is not a valid floating point value");
@@ -88,7 +92,7 @@ TEST(RemoteRequest, LettersAfterTheNumberNameTheWholeReply) {
 TEST(RemoteRequest, ServerClosingWhileWaitingIsALostConnection) {
     nettest::LoopbackServer server([](int& fd) {
         std::string request;
-        nettest::ReadRequest(fd, request);
+        nettest::ReadRequest(fd, request, kPatienceMs);
     });
     ConnectTo(server.Port());
     EXPECT_EQ(nettest::ErrorOf([] { RequestRemoteVariable(client.get(), 0x0918, "8", "2"); }), "No connection established");

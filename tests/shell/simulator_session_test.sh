@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The panel on the FSUIPC road beside the simulator stand-in, on a real X server, as a user meets it:
-# a stand-in started 3 s after the panel is picked up (the picture starts to move); with the stand-in
-# killed every frame takes about a second, and an Esc tapped during such a frame still ends the
-# program with code 0; with the stand-in hung (stopped) a frame takes about 21 s, and a close request
-# made during it ends the program when that frame is over, with code 0.
+# a stand-in started after the panel's first picture is picked up (the picture starts to move); with
+# the stand-in killed every frame takes about a second, and an Esc tapped during such a frame still
+# ends the program with code 0; with the stand-in hung (stopped) a frame takes about 21 s, and a close
+# request made during it ends the program when that frame is over, with code 0.
+# Every step waits for what the screen shows (a drawn picture, one that moves, one that stops), so a
+# slow or busy machine makes the run longer, not wrong.
 # Usage: simulator_session_test.sh <bin folder> <assets folder> <python3>   (run under xvfb-run)
 set -u
 . "$(dirname "$0")/../find_window.sh"
@@ -41,10 +43,37 @@ start_sim() {
   sim=$!
 }
 shot() { import -window "$window" "$1" 2>>import.log || fail "no screen shot"; }
-differ() { [ "$(compare -metric AE "$1" "$2" null: 2>&1 | cut -d' ' -f1)" != 0 ]; }
-# Waits up to $2 tenths of a second for the panel to end; its exit code must be 0.
+# compare's exit status says whether two pictures differ (1) or not (0); what it prints varies.
+differ() {
+  local code=0
+  compare -metric AE "$1" "$2" null: 2>/dev/null || code=$?
+  [ "$code" -le 1 ] || fail "compare could not read $1 and $2"
+  [ "$code" -eq 1 ]
+}
+# A window not yet drawn shows one colour; the panel's pictures show thousands.
+drawn() { [ "$(identify -format '%k' "$1" 2>/dev/null)" -gt 1 ] 2>/dev/null; }
+# Seconds since the epoch, for bounds that hold however long each screen shot takes.
+now() { date +%s; }
+# Shoots $1 until the panel has drawn into its window, for up to 60 s.
+wait_drawn() {
+  local until=$(( $(now) + 60 ))
+  until shot "$1"; drawn "$1"; do [ "$(now)" -lt "$until" ] || fail "the panel drew nothing"; done
+}
+# Waits up to $2 s for two screen shots in a row to differ (moving) or to match (still), as $1 says.
+wait_picture() {
+  local until=$(( $(now) + $2 ))
+  shot before.png
+  for (( ; ; )); do
+    shot after.png
+    if [ "$1" = moving ]; then differ before.png after.png && return 0; else differ before.png after.png || return 0; fi
+    [ "$(now)" -lt "$until" ] || return 1
+    mv after.png before.png
+  done
+}
+# Waits up to $2 s for the panel to end; its exit code must be 0.
 ended_with_zero() {
-  for _ in $(seq "$2"); do kill -0 "$panel" 2>/dev/null || break; sleep 0.1; done
+  local until=$(( $(now) + $2 ))
+  while kill -0 "$panel" 2>/dev/null && [ "$(now)" -lt "$until" ]; do sleep 0.1; done
   kill -0 "$panel" 2>/dev/null && fail "$1 did not end the panel"
   local code=0
   wait "$panel" || code=$?
@@ -81,38 +110,36 @@ x.XCloseDisplay(d)
 PY
 }
 
-# A simulator that comes 3 s after the panel: the still picture starts to move within the 2 s retry.
+# A simulator that comes after the panel has drawn its still picture is picked up within the 2 s
+# retry: the picture starts to move. The second of a second's look must match the first.
 start_panel
-sleep 1
-shot still1.png
+wait_drawn still1.png
 sleep 1
 shot still2.png
 differ still1.png still2.png && fail "the picture moved without a simulator"
-sleep 1
 start_sim
-moved=
-for _ in $(seq 25); do
-  sleep 0.2
-  shot now.png
-  differ still1.png now.png && { moved=1; break; }
+until=$(( $(now) + 60 ))
+until shot now.png; differ still1.png now.png; do
+  [ "$(now)" -lt "$until" ] || fail "the panel did not pick up the simulator started after it"
 done
-[ -n "$moved" ] || fail "the panel did not pick up the simulator started after it"
 
-# The stand-in dies: every frame now spends about a second in the link's retries. An Esc tap
-# (pressed and released within milliseconds) lands inside such a frame and must still be acted on.
+# The stand-in dies: every frame now spends about a second in the link's retries, and the picture
+# stops. An Esc tap (pressed and released within milliseconds) lands inside such a frame and must
+# still be acted on.
 kill -9 "$sim"; wait "$sim" 2>/dev/null; sim=
-sleep 2.5
+wait_picture still 60 || fail "the picture went on moving without a simulator"
 xdotool key Escape
-ended_with_zero "an Esc tap during slow frames" 40
+ended_with_zero "an Esc tap during slow frames" 30
 
-# The stand-in hangs: one frame takes about 21 s. A close request made inside it ends the program
-# at the next turn, when that frame is over.
+# The stand-in hangs once the panel follows it: one frame takes about 21 s, and the picture stops.
+# A close request made inside it ends the program at the next turn, when that frame is over.
 start_sim
 start_panel
-sleep 1
+wait_drawn still1.png
+wait_picture moving 60 || fail "the panel did not follow the simulator"
 kill -STOP "$sim"
-sleep 3
+wait_picture still 60 || fail "the picture went on moving with the simulator stopped"
 close_request "$window" || fail "the close request could not be sent"
-ended_with_zero "a close request during a hung frame" 250
+ended_with_zero "a close request during a hung frame" 90
 grep -q . panel.log && fail "the panel reported: $(cat panel.log)"
 echo "1 passed, 0 failed"

@@ -28,10 +28,11 @@ start_panel() {
   "$wine" "$bin/kovex-wintool.exe" find OpenGl 20000 >>tool.log 2>&1 || fail "the panel window did not appear"
 }
 
-# Sends the panel the close message; it must end within 10 s with code 0.
+# Sends the panel the close message; it must end within 30 s with code 0.
 close_panel() {
   "$wine" "$bin/kovex-wintool.exe" close OpenGl >>tool.log 2>&1 || fail "the panel did not take the close message"
-  for _ in $(seq 100); do kill -0 "$panel_pid" 2>/dev/null || break; sleep 0.1; done
+  local until=$(( $(date +%s) + 30 ))
+  while kill -0 "$panel_pid" 2>/dev/null && [ "$(date +%s)" -lt "$until" ]; do sleep 0.1; done
   kill -0 "$panel_pid" 2>/dev/null && fail "the close message did not end the panel"
   local code=0
   wait "$panel_pid" || code=$?
