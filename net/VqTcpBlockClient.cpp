@@ -10,6 +10,7 @@
 namespace {
 
 constexpr const char* kNoConnection = "No connection established";
+
 // Where the zero bytes from `from` on end: padding after a reply's zero byte.
 std::size_t SkipZeros(const char* data, std::size_t count, std::size_t from) {
     while (from < count && data[from] == '\0') ++from;
@@ -135,8 +136,9 @@ std::string TVqTcpBlockClient::ReceiveReply() {
         // A reply that has not come within the limit may still come later and would then be taken
         // as the answer to the next request: the connection is given up instead.
         if (leftMs <= 0) DropConnection();
-        // Only a server that has never sent a zero byte is taken to omit it; from one that has, a
-        // pause inside a reply is a pause (a network hiccup), not its end.
+        // Only a server that has never sent a zero byte is taken to omit it, and a candidate waits
+        // one quiet time; from a server that has, a pause inside a reply is a pause (a network
+        // hiccup), not its end.
         const bool candidate = reader.HasCandidate();
         const bool quietEnds = candidate || (reader.HasPending() && reader.QuietEnds());
         const std::int64_t waitMs = std::min<std::int64_t>(quietEnds ? replyQuietMs : replyWaitMs, leftMs);
