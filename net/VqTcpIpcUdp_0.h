@@ -125,6 +125,51 @@ private:
     std::int32_t sendProbes = 10;
 };
 
+// The reply assembly of TVqTcpBlockClient, apart from the socket so that it can be checked on any
+// bytes. It holds the bytes of the reply under way and what the connection's server has shown about
+// itself; one reader serves one connection.
+class TVqReplyReader {
+public:
+    enum class State {
+        Whole,      // reply := the bytes before the reply's zero byte
+        Partial,    // no zero byte yet: wait for more, or for the quiet time (reply untouched)
+        TooLong,    // more than maxBytes without a zero byte: the server will not end this reply
+        Candidate,  // a reply is held that is this one unless more comes within the quiet time
+    };
+
+    explicit TVqReplyReader(std::size_t maxBytes) : maxBytes(maxBytes) {}
+
+    // A block received while a reply is awaited. The reply ends at the block's first zero byte and
+    // the rest of the block is ignored. After a reply the quiet time took, the first zero byte to
+    // come is that reply's late end: a zero byte first is only that; digits before it that end the
+    // block are a Candidate, which more bytes within the quiet time show to be that reply's late
+    // rest (they are then dropped) and silence shows to be this reply.
+    State TakeBlock(const char* data, std::size_t count, std::string& reply);
+    // The quiet time has passed: the bytes held are the reply of a server that omits the zero byte.
+    std::string TakeByQuiet();
+    // The quiet time has passed after a Candidate: it is the reply.
+    std::string TakeCandidate();
+    // Bytes that were waiting before a request, all dropped. True when they held more than the late
+    // end of the reply the quiet time took and padding zero bytes: a reply nobody asked for.
+    bool DropStale(const char* data, std::size_t count);
+    // True until the server has sent a zero byte: only then may a quiet time end a reply.
+    bool QuietEnds() const { return !endsReplies; }
+    bool HasPending() const { return !pending.empty(); }
+    bool HasCandidate() const { return hasCandidate; }
+    // True while the late end of a reply that the quiet time took may still come.
+    bool AwaitsLateEnd() const { return awaitsLateEnd; }
+    // A new connection: nothing held, nothing known about its server.
+    void Reset();
+
+private:
+    std::string pending;
+    std::string candidate;
+    std::size_t maxBytes;
+    bool endsReplies = false;    // a zero byte has come on this connection
+    bool awaitsLateEnd = false;  // the last reply was ended by the quiet time and no zero byte has come since
+    bool hasCandidate = false;
+};
+
 // The program's blocking TCP client: one socket, set-endpoint, connect, send text, receive.
 class TVqTcpBlockClient {
 public:
@@ -146,6 +191,8 @@ public:
     // "Invalid socket returned, message: <error text>"; false (no handle left) when connect fails.
     bool Connect();
     bool Connected();
+    // The connection's socket handle, kNoSocket when there is none (for waits beside the client).
+    plat::SocketHandle Handle();
     bool SendBlock(const void* data, std::int32_t count);
     // The text's bytes and one zero byte.
     bool SendText(const std::string& text);
@@ -156,14 +203,17 @@ public:
     // The socket's disconnect handler: passes the sender on to OnDisconnect when set.
     void SocketDisconnected(TVqIpSocket* sender);
 
-    // One request of the request/reply exchange: SendText, and when it does not go out whole the
-    // connection is closed and "No connection established" raised.
+    // One request of the request/reply exchange. Bytes already waiting answer no request sent from
+    // now on: they are dropped first (a reply nobody asked for is named once per connection on
+    // standard error). Then SendText; when it does not go out whole, when the peer has gone, or when
+    // more than kMaxReplyBytes were waiting, the connection is closed and "No connection
+    // established" raised.
     void SendRequest(const std::string& text);
-    // The next reply: the bytes up to a zero byte (bytes after it are kept for the next reply), or,
-    // from a connection that has never ended a reply with a zero byte, what came before a quiet time
-    // with no further byte. When no reply has come within the overall limit, when the peer goes,
-    // when more than kMaxReplyBytes come without an end, or when more than one whole reply that
-    // nobody asked for is waiting, the connection is closed and "No connection established" raised.
+    // The reply to the request just sent (TVqReplyReader): the bytes up to a zero byte, or, from a
+    // connection that has never sent a zero byte, what came before a quiet time with no further
+    // byte. When no reply has come within the overall limit, when the peer goes, or when more than
+    // kMaxReplyBytes come without an end, the connection is closed and "No connection established"
+    // raised.
     std::string ReceiveReply();
     // The reply waits: waits of waitMs each (the overall limit is waits x waitMs) and the quiet time.
     // 5000 ms, 3 and 100 ms by default.
@@ -177,25 +227,16 @@ public:
 
 private:
     [[noreturn]] void DropConnection();
+    void DropStaleBytes();
 
     TVqInterfaceRef<IVqSocketInterface> SocketInterface;
     TVqIpSocket* Socket = nullptr;
-    std::string pendingReply;
-    bool endsReplies = false;       // this connection has ended a reply with a zero byte
-    bool lastReplyByQuiet = false;  // the last reply was ended by the quiet time, not a zero byte
+    TVqReplyReader reader{kMaxReplyBytes};
+    bool staleNamed = false;  // this connection's replies nobody asked for have been named
     std::int32_t replyWaitMs = 5000;
     std::int32_t replyWaits = 3;
     std::int32_t replyQuietMs = 100;
 };
-
-// The reply assembly of TVqTcpBlockClient::ReceiveReply, apart from the socket so that it can be
-// checked on any bytes. pending holds the bytes received and not yet taken.
-enum class TVqReplyState {
-    Whole,    // reply := the bytes before the first zero byte; they and the zero byte leave pending
-    Partial,  // no zero byte yet: wait for more (reply untouched)
-    TooLong,  // no zero byte among more than maxBytes: the server will not end this reply
-};
-TVqReplyState TakeReply(std::string& pending, std::string& reply, std::size_t maxBytes);
 
 // Trims the text (codes 0 to 32 at both ends) and gives it back when it is a dotted IPv4 address,
 // or the first address of the host it names in dotted form; empty for a blank text.

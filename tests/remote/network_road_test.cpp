@@ -14,10 +14,12 @@
 namespace {
 
 // Answers "offset,size,kind" with a value per offset and records every request and connection.
+// Replies end with a zero byte, or fill a fixed buffer of padTo bytes padded with zero bytes.
 class RecordingServer {
 public:
-    explicit RecordingServer(int connections, int answersBeforeClose = -1)
-        : server_([this, answersBeforeClose](int& fd) { Serve(fd, answersBeforeClose); }, 0, connections) {}
+    explicit RecordingServer(int connections, int answersBeforeClose = -1, std::size_t padTo = 0)
+        : padTo_(padTo),
+          server_([this, answersBeforeClose](int& fd) { Serve(fd, answersBeforeClose); }, 0, connections) {}
 
     std::string Port() const { return server_.Port(); }
     void Join() { server_.Join(); }
@@ -36,6 +38,10 @@ private:
         if (offset == "2328") return "1000.5";  // engine 1 fuel flow, pounds per hour
         if (offset == "2348") return "1";       // engine 1 combustion
         if (offset == "2234") return "16384";   // engine 1 oil pressure
+        if (offset == "2944") return "1000";    // left main tank capacity
+        if (offset == "2940") return "4194304"; // left main tank level, 50 %
+        if (offset == "2968") return "800";     // right main tank capacity
+        if (offset == "2964") return "8388608"; // right main tank level, 100 %
         return "0";
     }
     void Serve(int fd, int answersBeforeClose) {
@@ -50,10 +56,13 @@ private:
                 std::lock_guard<std::mutex> lock(mutex_);
                 requests_.push_back(request);
             }
-            nettest::WriteAll(fd, ValueFor(request) + std::string(1, '\0'));
+            std::string reply = ValueFor(request) + std::string(1, '\0');
+            if (reply.size() < padTo_) reply.resize(padTo_, '\0');
+            nettest::WriteAll(fd, reply);
         }
     }
 
+    const std::size_t padTo_;
     std::mutex mutex_;
     std::vector<std::string> requests_;
     int connections_ = 0;
@@ -95,6 +104,24 @@ TEST_F(NetworkRoadTest, StartupReadComesFirstThenTenRequestsPerFrame) {
     for (int frame = 0; frame < 2; ++frame) expected.insert(expected.end(), kFrame.begin(), kFrame.end());
     EXPECT_EQ(server.Requests(), expected);
     EXPECT_EQ(testutil::PanelClient(), nullptr) << "a connected client goes with its window";
+}
+
+// Catches a server's fixed zero-padded buffers ending the start-up read, or its padding read as the
+// next variable's value.
+TEST_F(NetworkRoadTest, FixedPaddedRepliesServeTheStartupReadAndTheFrames) {
+    RecordingServer server(1, -1, 32);
+    UseServer(server.Port());
+    StartWindow(kTitleNetwork);
+    ASSERT_TRUE(testutil::PanelClient() && testutil::PanelClient()->Connected());
+    EXPECT_EQ(mainTankLeftContents, TankContents(1000, 4194304));
+    EXPECT_EQ(mainTankRightContents, TankContents(800, 8388608));
+    EXPECT_EQ(RunIdleTurn(kTitleNetwork), TurnResult::Continue);
+    EXPECT_EQ(RunIdleTurn(kTitleNetwork), TurnResult::Continue);
+    EXPECT_EQ(panelValues.fuelFlowAngle1, FuelFlowAngle(FuelFlowKgPerHour(1000.5)));
+    EXPECT_NEAR(panelValues.oilPressAngle1, 320.4326, 1e-3);
+    ReleasePanelWindow();
+    server.Join();
+    EXPECT_EQ(server.Requests().size(), kStartup.size() + 2 * kFrame.size());
 }
 
 // Catches a re-creation that reuses or leaks the old connection.

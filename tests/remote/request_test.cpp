@@ -1,6 +1,7 @@
 // Remote variable requests against loopback servers of the test's own, and the reply's number form.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 
@@ -8,6 +9,7 @@
 #include "net/VqTcpIpcUdp_0.h"
 #include "net/remotevariables.h"
 #include "platform/locale.h"
+#include "simlink/panelvariables.h"
 #include "tests/net/error_of.h"
 #include "tests/net/net_test_support.h"
 
@@ -26,6 +28,41 @@ void ConnectTo(const std::string& port) {
     client->SetServerAddress("127.0.0.1");
     ASSERT_TRUE(client->Connect());
 }
+
+// The servers below answer each request "offset,size,kind" with its offset, so that a value read
+// for another variable shows.
+std::string OffsetOf(const std::string& request) { return request.substr(0, request.find(',')); }
+
+std::string Ended(const std::string& text) { return text + std::string(1, '\0'); }
+
+// Answers every request until the client hangs up; fd is published for bytes the test sends unasked.
+nettest::LoopbackServer::Session AnswerEach(std::atomic<int>& serverFd) {
+    return [&serverFd](int& fd) {
+        serverFd = fd;
+        std::string request;
+        while (nettest::ReadRequest(fd, request)) nettest::WriteAll(fd, Ended(OffsetOf(request)));
+    };
+}
+
+// The value the test's client reads; an error fails the test and reads as -1.
+double Read(std::uint32_t offset, const char* size, const char* kind) {
+    try {
+        return RequestRemoteVariable(client.get(), offset, size, kind);
+    } catch (const KovexError& error) {
+        ADD_FAILURE() << error.what();
+        return -1.0;
+    }
+}
+
+// The frame's ten variables, `frames` times over: each must read as its own offset.
+void ExpectEachValueOnItsOwnVariable(int frames) {
+    for (int frame = 0; frame < frames; ++frame)
+        for (const PanelVariable& v : kFrameVariables)
+            EXPECT_EQ(Read(v.offset, v.sizeText, v.kindText), v.offset) << "frame " << frame;
+}
+
+const char* const kStrayNote =
+    "KOVEXFuel: the server sent a reply nobody asked for; it was dropped (later ones are dropped without a note)\n";
 
 }  // namespace
 
@@ -119,4 +156,79 @@ TEST(DecimalSeparator, FollowsTheEnvironmentsNumericLocale) {
     unsetenv("LOCPATH");
     std::filesystem::remove_all(dir);
 #endif
+}
+
+// Catches a reply nobody asked for answering the next request, and with it every later value read
+// for the variable after its own; the drop is named once.
+TEST(ReplyPairing, StrayRepliesBetweenFramesAreDroppedAndNamedOnce) {
+    std::atomic<int> serverFd{-1};
+    nettest::LoopbackServer server(AnswerEach(serverFd));
+    ConnectTo(server.Port());
+    testing::internal::CaptureStderr();
+    for (int stray = 0; stray < 2; ++stray) {
+        ExpectEachValueOnItsOwnVariable(1);
+        nettest::WriteAll(serverFd, Ended("999"));
+        EXPECT_TRUE(nettest::WaitReadable(client->Handle(), nettest::kBoundMs)) << "the stray reply never came";
+    }
+    ExpectEachValueOnItsOwnVariable(2);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), kStrayNote);
+    EXPECT_TRUE(client->Connected());
+    client.reset();
+}
+
+// Catches padding after a reply's zero byte read as the next reply, or ending the connection: two
+// zero bytes after the number, and a fixed 32-byte zero-padded buffer. Padding is not named.
+TEST(ReplyPairing, PaddedRepliesEndAtTheirFirstZeroByte) {
+    for (const std::size_t length : {std::size_t(0), std::size_t(32)}) {
+        nettest::LoopbackServer server([length](int& fd) {
+            std::string request;
+            while (nettest::ReadRequest(fd, request)) {
+                std::string reply = Ended(Ended(OffsetOf(request)));
+                if (reply.size() < length) reply.resize(length, '\0');
+                nettest::WriteAll(fd, reply);
+            }
+        });
+        ConnectTo(server.Port());
+        testing::internal::CaptureStderr();
+        ExpectEachValueOnItsOwnVariable(2);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "padded to " << length;
+        EXPECT_TRUE(client->Connected());
+        client.reset();
+    }
+}
+
+// Catches the rest of a first reply that paused past the quiet time read as the next reply, whether
+// that rest comes after the next request or is waiting before it: the quiet time takes the digits
+// before the pause, and every later value is its own.
+TEST(ReplyPairing, FirstReplyPausedPastTheQuietTime) {
+    for (const bool restBeforeNextRequest : {false, true}) {
+        std::atomic<int> serverFd{-1};
+        nettest::LoopbackServer server([&](int& fd) {
+            serverFd = fd;
+            std::string request;
+            if (!nettest::ReadRequest(fd, request)) return;
+            nettest::WriteAll(fd, "29");
+            if (!restBeforeNextRequest) {
+                // The pause lasts until the quiet time has taken the digits and the next request is here.
+                if (!nettest::ReadRequest(fd, request)) return;
+                nettest::WriteAll(fd, Ended("44"));
+                nettest::WriteAll(fd, Ended(OffsetOf(request)));
+            }
+            while (nettest::ReadRequest(fd, request)) nettest::WriteAll(fd, Ended(OffsetOf(request)));
+        });
+        ConnectTo(server.Port());
+        // A quiet time long enough that the rest and the next reply, sent one after the other, come
+        // within it on a busy machine.
+        client->SetReplyTiming(5000, 3, 1000);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(Read(0x0B80, "4", "1"), 29.0);
+        if (restBeforeNextRequest) {
+            nettest::WriteAll(serverFd, Ended("44"));
+            EXPECT_TRUE(nettest::WaitReadable(client->Handle(), nettest::kBoundMs));
+        }
+        ExpectEachValueOnItsOwnVariable(2);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "the late rest of a reply is no reply nobody asked for";
+        EXPECT_TRUE(client->Connected());
+        client.reset();
+    }
 }
