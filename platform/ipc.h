@@ -25,6 +25,11 @@ std::uint32_t IpcRegisterMessage(const char* name);
 // A global atom for the name (counted: adding a name twice gives the same atom), or 0 on failure.
 IpcAtom IpcAddAtom(const char* name);
 void IpcDeleteAtom(IpcAtom atom);
+// Removes a mapping of that name that this process does not hold, for names that carry this
+// process's id: only an ended process of the same id can have left one (POSIX names outlive a killed
+// process; on Windows a mapping ends with its last handle, so nothing is ever removed there).
+// True when one was removed.
+bool IpcRemoveStaleMapping(const char* name);
 // Creates a new read/write named mapping of size bytes. Returns 0 on failure; *alreadyExists is set
 // when the failure was that a mapping of that name already exists (then nothing is created).
 IpcMapping IpcCreateMapping(const char* name, std::uint32_t size, bool* alreadyExists);
@@ -35,7 +40,8 @@ void IpcUnmapView(void* view, std::uint32_t size);
 void IpcCloseMapping(IpcMapping mapping);
 // Sends a message and waits at most timeoutMs for its 32-bit result. A wParam that is an atom of this
 // process carries the atom's name along. Returns false on failure with *lastError set: 0 when the
-// window was there but did not answer in time, otherwise the system's error number.
+// window was there but did not answer in time, otherwise the system's error number (POSIX: EINTR
+// when an end request cut the wait short, platform/endsignals.h).
 bool IpcSendMessage(IpcWindow window, std::uint32_t message, std::uintptr_t wParam, std::uint32_t timeoutMs,
                     std::uint32_t* reply, std::uint32_t* lastError);
 
@@ -45,6 +51,7 @@ struct IpcTransport {
     std::uint32_t (*registerMessage)(const char* name);
     IpcAtom (*addAtom)(const char* name);
     void (*deleteAtom)(IpcAtom atom);
+    bool (*removeStaleMapping)(const char* name);
     IpcMapping (*createMapping)(const char* name, std::uint32_t size, bool* alreadyExists);
     void* (*mapView)(IpcMapping mapping, std::uint32_t size);
     void (*unmapView)(void* view, std::uint32_t size);

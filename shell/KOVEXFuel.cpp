@@ -9,6 +9,7 @@
 
 #include "net/networkroad.h"
 #include "platform/clock.h"
+#include "platform/endsignals.h"
 #include "platform/msgbox.h"
 #include "platform/fpu.h"
 #include "platform/window.h"
@@ -70,6 +71,14 @@ bool RunArrowSteps(bool sizeSteps, const std::string& title) {
     return true;
 }
 
+bool EndRequested() { return plat::EndSignalReceived() != plat::EndSignal::None; }
+
+// The code of an ending the user asked for, once everything was released.
+ExitCode UserEnding(bool released) {
+    if (!released) return kExitReleaseFailed;
+    return plat::EndSignalReceived() == plat::EndSignal::HangUp ? kExitHangUp : kExitUserEnded;
+}
+
 }  // namespace
 
 bool RecreateAtPosition(const std::string& title) { return RecreateWithSize(windowWidth, windowHeight, title); }
@@ -114,7 +123,10 @@ bool RecreateWithSize(int width, int height, const std::string& title) {
 
 int InitScene() {
     IPanelRoad& road = PanelRoad();
-    if (!road.Open()) {
+    const bool opened = road.Open();
+    // An opening that an end request cut short is no unreachable server: the loop ends before it draws.
+    if (EndRequested()) return 0;
+    if (!opened) {
         plat::SetWindowTitle(mainWindow, road.Title().c_str());
         return 3;
     }
@@ -168,7 +180,7 @@ ExitCode RunMainLoop() {
     if (!CreateWindowWithScene(title, windowWidth, windowHeight)) return kExitNoWindow;
     recreatingWindow = false;
     bool done = false;
-    while (!done) {
+    while (!done && !EndRequested()) {
         plat::Message msg;
         if (plat::PeekMessage(msg)) {
             if (msg.message == plat::WM_QUIT) done = true;
@@ -179,11 +191,12 @@ ExitCode RunMainLoop() {
         if (turn == TurnResult::CreationFailed) return kExitNoWindow;  // the failed creation cleaned up already
         if (turn == TurnResult::Done) done = true;
     }
-    return ReleasePanelWindow() ? kExitUserEnded : kExitReleaseFailed;
+    return UserEnding(ReleasePanelWindow());
 }
 
 int ProgramEntry() {
     plat::MaskFloatingPointExceptions();
+    plat::InstallEndSignals();
     try {
         LoadSettings();
         SelectPanelRoad();
@@ -194,6 +207,8 @@ int ProgramEntry() {
         fuelTimerElapsed = 0.0;
         return RunMainLoop();
     } catch (const std::exception& error) {
+        // An end request cuts blocking waits short, and they fail from below: the user's ending.
+        if (EndRequested()) return UserEnding(ReleasePanelWindow());
         // Any error nobody handled: show it and end; the end of the process releases the window.
         plat::MessageBox(error.what(), "KOVEXFuel", plat::MessageIcon::Error);
         return kExitError;

@@ -11,10 +11,13 @@
 // Exit codes of the process: 0 only when the user ended the program, and non-zero for every ending
 // that follows an error message.
 enum ExitCode : int {
-    kExitUserEnded = 0,      // Esc, or the window closed
+    kExitUserEnded = 0,      // Esc, the window closed, Ctrl+C or kill
     kExitError = 1,          // an error ended the program with its message
     kExitNoWindow = 2,       // the window could not be created or its scene set up, at start or later
     kExitReleaseFailed = 3,  // the user ended the program, but releasing the window reported a failure
+    // The terminal went away (also a dropped remote session, which no user ended). Released as after
+    // Esc; the code is the one a shell shows for a program that a hang-up ended.
+    kExitHangUp = 128 + 1,
 };
 
 // Runs the whole program and gives the process exit code.

@@ -7,6 +7,7 @@
 
 #include "platform/clock.h"
 #include "platform/process.h"
+#include "platform/endsignals.h"
 
 SimLinkState simLinkState{0, 0, 1004, 0, 0, 0, 0, nullptr, nullptr};
 
@@ -143,6 +144,9 @@ bool SimLinkOpen(std::uint32_t requiredSimulator, SimLinkResult& result) {
     simLinkState.atom = Ipc().addAtom(name.c_str());
     if (simLinkState.atom == 0) return OpenFailure(LinkNoAtom, result);
 
+    // The name carries our process id: an area of that name that we do not hold was left by an
+    // ended process with the same id, killed before it could remove it, and is no one's.
+    Ipc().removeStaleMapping(name.c_str());
     bool alreadyExists = false;
     simLinkState.mapping = Ipc().createMapping(name.c_str(), kSimLinkAreaSize, &alreadyExists);
     if (!simLinkState.mapping || alreadyExists) return OpenFailure(LinkNoMapping, result);
@@ -206,7 +210,9 @@ bool SimLinkProcess(SimLinkResult& result) {
     std::uint32_t reply = 0;
     std::uint32_t lastError = 0;
     bool sent = false;
-    for (int attempt = 0; attempt < kSendAttempts && !sent; ++attempt) {
+    // A panel asked to end gives the exchange up rather than knock the remaining times.
+    for (int attempt = 0; attempt < kSendAttempts && !sent && plat::EndSignalReceived() == plat::EndSignal::None;
+         ++attempt) {
         sent = Ipc().sendMessage(simLinkState.window, simLinkState.messageId, simLinkState.atom,
                                  timings.sendTimeoutMs, &reply, &lastError);
         if (!sent) plat::SleepMs(timings.sendRetrySleepMs);

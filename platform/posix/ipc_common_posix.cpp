@@ -12,6 +12,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "platform/endsignals.h"
+
 namespace plat::ipcdetail {
 
 namespace {
@@ -87,15 +89,17 @@ std::int64_t NowMs() {
 
 namespace {
 
-// Waits for the events until the deadline: 0 ready, -1 time-out, else errno.
+// Waits for the events until the deadline: 0 ready, -1 time-out, EINTR once an end is requested,
+// else errno. Short slices, so an end request noted on another thread is seen as well.
 int WaitFor(int fd, short events, std::int64_t deadlineMs) {
     for (;;) {
         const std::int64_t left = deadlineMs - NowMs();
         if (left <= 0) return -1;
         pollfd pfd{fd, events, 0};
-        const int n = poll(&pfd, 1, static_cast<int>(left > 60000 ? 60000 : left));
+        const int n = poll(&pfd, 1, static_cast<int>(left > kEndSliceMs ? kEndSliceMs : left));
         if (n > 0) return 0;  // errors and hang-ups surface in the following read or write
         if (n < 0 && errno != EINTR) return errno;
+        if (EndSignalReceived() != EndSignal::None) return EINTR;
     }
 }
 

@@ -23,11 +23,15 @@ std::string WindowPath(const char* className);
 // Why the last WindowPath gave "": the folder or name and what is wrong with it.
 const std::string& WindowPathProblem();
 
+// Longest single wait of a blocking call, so that an end request ends it soon.
+constexpr int kEndSliceMs = 100;
+
 // Milliseconds on a monotonic clock.
 std::int64_t NowMs();
 
 // Reads or writes exactly size bytes on a non-blocking socket before the deadline.
-// Returns 0 on success, -1 on time-out, otherwise an errno value (end of stream reads as ECONNRESET).
+// Returns 0 on success, -1 on time-out, EINTR when an end was requested meanwhile, otherwise an
+// errno value (end of stream reads as ECONNRESET).
 int ReadAll(int fd, void* data, std::size_t size, std::int64_t deadlineMs);
 // The same, taking whatever has arrived up to most bytes once least have; *got tells how many came.
 int ReadAtLeast(int fd, void* data, std::size_t least, std::size_t most, std::int64_t deadlineMs, std::size_t* got);

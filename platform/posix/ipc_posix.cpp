@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "platform/posix/ipc_common_posix.h"
+#include "platform/endsignals.h"
 
 namespace plat {
 
@@ -130,6 +131,14 @@ IpcMapping IpcCreateMapping(const char* name, std::uint32_t size, bool* alreadyE
     return static_cast<IpcMapping>(slot - mappings + 1);
 }
 
+bool IpcRemoveStaleMapping(const char* name) {
+    char shmName[kMaxAtomName + 2];
+    if (!ShmName(name, shmName, sizeof shmName)) return false;
+    for (const auto& m : mappings)
+        if (m.name[0] && std::strcmp(m.name, shmName) == 0) return false;  // ours and in use
+    return shm_unlink(shmName) == 0;
+}
+
 void* IpcMapView(IpcMapping mapping, std::uint32_t size) {
     if (mapping < 1 || mapping > kMaxMappings || !mappings[mapping - 1].name[0] || size == 0) return nullptr;
     void* view = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, mappings[mapping - 1].fd, 0);
@@ -182,6 +191,10 @@ bool IpcSendMessage(IpcWindow window, std::uint32_t message, std::uintptr_t wPar
             error = errno;
             break;
         }
+        if (EndSignalReceived() != EndSignal::None) {
+            error = EINTR;
+            break;
+        }
         if (NowMs() >= deadline) {
             error = -1;
             break;
@@ -201,9 +214,10 @@ bool IpcSendMessage(IpcWindow window, std::uint32_t message, std::uintptr_t wPar
 }
 
 const IpcTransport& PlatformIpc() {
-    static const IpcTransport transport{IpcFindWindow,  IpcRegisterMessage, IpcAddAtom,
-                                        IpcDeleteAtom,  IpcCreateMapping,   IpcMapView,
-                                        IpcUnmapView,   IpcCloseMapping,    IpcSendMessage};
+    static const IpcTransport transport{IpcFindWindow,    IpcRegisterMessage,    IpcAddAtom,
+                                        IpcDeleteAtom,    IpcRemoveStaleMapping, IpcCreateMapping,
+                                        IpcMapView,       IpcUnmapView,          IpcCloseMapping,
+                                        IpcSendMessage};
     return transport;
 }
 

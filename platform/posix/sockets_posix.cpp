@@ -15,6 +15,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/endsignals.h"
+
 namespace plat {
 
 namespace {
@@ -91,8 +93,10 @@ std::int64_t NowNs() {
 }
 
 // poll instead of select: the same readiness rules without select's limit on descriptor numbers.
+// In slices of at most 100 ms: once an end is requested a wait that is not over fails with 10004.
 std::int32_t WaitSocket(SocketHandle handle, short events, std::int32_t seconds, std::int32_t microseconds) {
     if (handle < 0) return FailWithCode(10038);
+    constexpr std::int64_t kSliceNs = 100000000;
     const bool unlimited = seconds < 0;
     const std::int64_t waitNs = unlimited ? 0
                                           : static_cast<std::int64_t>(seconds) * 1000000000 +
@@ -100,19 +104,16 @@ std::int32_t WaitSocket(SocketHandle handle, short events, std::int32_t seconds,
     const std::int64_t deadline = NowNs() + waitNs;
     for (;;) {
         pollfd entry{handle, events, 0};
-        timespec timeout{};
-        if (!unlimited) {
-            const std::int64_t left = deadline - NowNs();
-            const std::int64_t clamped = left > 0 ? left : 0;
-            timeout.tv_sec = static_cast<time_t>(clamped / 1000000000);
-            timeout.tv_nsec = static_cast<long>(clamped % 1000000000);
+        const std::int64_t left = unlimited ? kSliceNs : deadline - NowNs();
+        const std::int64_t slice = left <= 0 ? 0 : left > kSliceNs ? kSliceNs : left;
+        const timespec timeout{static_cast<time_t>(slice / 1000000000), static_cast<long>(slice % 1000000000)};
+        const int result = ppoll(&entry, 1, &timeout, nullptr);
+        if (result < 0 && errno != EINTR) return FailWithErrno();
+        if (result <= 0) {
+            if (result == 0 && !unlimited && left <= kSliceNs) return 0;  // the whole wait is over
+            if (EndSignalReceived() != EndSignal::None) return FailWithCode(WinSockCodeOf(EINTR));
+            continue;
         }
-        const int result = ppoll(&entry, 1, unlimited ? nullptr : &timeout, nullptr);
-        if (result < 0) {
-            if (errno == EINTR) continue;
-            return FailWithErrno();
-        }
-        if (result == 0) return 0;
         if (entry.revents & POLLNVAL) return FailWithCode(10038);
         // select counts a socket with a pending error or a closed peer as ready in either set.
         return (entry.revents & (events | POLLERR | POLLHUP)) != 0 ? 1 : 0;
@@ -155,9 +156,13 @@ std::int32_t ConnectSocket(SocketHandle handle, const SocketAddressV4& address) 
     target.sin_addr.s_addr = address.address;
     if (connect(handle, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0) return 0;
     if (errno != EINTR) return FailWithErrno();
-    // An interrupted connect goes on in the background; wait for its outcome like a blocking call.
+    // An interrupted connect goes on in the background; wait for its outcome like a blocking call,
+    // unless the interruption was an end request.
     pollfd entry{handle, POLLOUT, 0};
-    while (poll(&entry, 1, -1) < 0 && errno == EINTR) {
+    for (;;) {
+        const int result = poll(&entry, 1, 100);
+        if (result > 0 || (result < 0 && errno != EINTR)) break;
+        if (EndSignalReceived() != EndSignal::None) return FailWithCode(WinSockCodeOf(EINTR));
     }
     return ConnectOutcome(handle);
 }

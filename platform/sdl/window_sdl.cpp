@@ -76,7 +76,8 @@ Window* FindWindowById(Uint32 id) {
 
 bool EnsureVideo() {
     if (videoReady) return true;
-    // Ctrl+C and kill keep their ordinary meaning instead of turning into a quit event we ignore.
+    // Ctrl+C, kill and a hang-up are the program's own end requests (platform/endsignals.h); SDL's
+    // handlers would turn them into a quit event that the queue drops.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;

@@ -39,6 +39,9 @@ IpcMapping IpcCreateMapping(const char* name, std::uint32_t size, bool* alreadyE
     return reinterpret_cast<IpcMapping>(mapping);
 }
 
+// A mapping ends with its last handle, so one that exists has a live holder: nothing is stale.
+bool IpcRemoveStaleMapping(const char* /*name*/) { return false; }
+
 void* IpcMapView(IpcMapping mapping, std::uint32_t size) {
     if (!mapping || size == 0) return nullptr;
     return ::MapViewOfFile(reinterpret_cast<HANDLE>(mapping), FILE_MAP_WRITE, 0, 0, 0);
@@ -73,8 +76,10 @@ bool IpcSendMessage(IpcWindow window, std::uint32_t message, std::uintptr_t wPar
 }
 
 const IpcTransport& PlatformIpc() {
-    static const IpcTransport transport{IpcFindWindow, IpcRegisterMessage, IpcAddAtom,      IpcDeleteAtom, IpcCreateMapping,
-                                        IpcMapView,    IpcUnmapView,       IpcCloseMapping, IpcSendMessage};
+    static const IpcTransport transport{IpcFindWindow,    IpcRegisterMessage,    IpcAddAtom,
+                                        IpcDeleteAtom,    IpcRemoveStaleMapping, IpcCreateMapping,
+                                        IpcMapView,       IpcUnmapView,          IpcCloseMapping,
+                                        IpcSendMessage};
     return transport;
 }
 

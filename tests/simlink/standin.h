@@ -26,6 +26,7 @@ public:
     explicit StandIn(std::vector<std::string> args, const char* windowClass = "UIPCMAIN");
     ~StandIn();
     bool ready() const { return ready_; }
+    plat::ChildProcess process() const { return child_; }
     // Kills it at once (its socket stays behind, as after a crash).
     void Kill();
 

@@ -48,8 +48,11 @@ bool Send(plat::IpcWindow window, std::uint32_t message, std::uintptr_t wParam, 
     return Real().sendMessage(window, message, wParam, timeoutMs, reply, lastError);
 }
 
-const plat::IpcTransport kTestTransport{plat::IpcFindWindow, RegisterMessage, AddAtom,      DeleteAtom, CreateMapping,
-                                        MapView,             UnmapView,       CloseMapping, Send};
+const plat::IpcTransport kTestTransport{plat::IpcFindWindow, RegisterMessage, AddAtom,
+                                        DeleteAtom,          plat::IpcRemoveStaleMapping,
+                                        CreateMapping,       MapView,
+                                        UnmapView,           CloseMapping,
+                                        Send};
 
 }  // namespace
 
