@@ -25,9 +25,25 @@ std::string NetLocalName(NetSocket socket);
 std::uint16_t NetLocalPort(NetSocket socket);
 
 // Takes one waiting connection off a listener. Returns kNoNetSocket when none is waiting (error empty)
-// or when accepting failed (reason in error). The new socket is non-blocking, without send delay, and
-// peer holds its address as "a.b.c.d:port".
+// or when accepting failed (reason in error). The new socket is non-blocking, without send delay, with
+// keep-alive as NetKeepAlive sets it, and peer holds its address as "a.b.c.d:port".
 NetSocket NetAccept(NetSocket listener, std::string& peer, std::string& error);
+
+// Keep-alive probes on an idle connection: a peer that went away without closing (a machine that
+// slept or lost its network) fails the connection after about two minutes instead of holding a place
+// for ever. Idle time, then that many unanswered probes this far apart; where the system fixes the
+// count itself (older Windows: 10), the end comes later but still comes.
+constexpr int kKeepAliveIdleSeconds = 60;
+constexpr int kKeepAliveIntervalSeconds = 10;
+constexpr int kKeepAliveProbes = 6;
+// Turns them on for a connected TCP socket, also one made by another library (its native handle).
+// False when the system refused any of the settings.
+bool NetKeepAlive(NetSocket socket);
+
+// Readies a TCP socket, before it is bound, to listen: a restart need not wait for the last run's
+// closed connections to time out, yet a port another listener holds is refused, never shared.
+// NetListen does this itself; it is for listeners made by another library (their native handle).
+void NetPrepareListener(NetSocket socket);
 
 // Connects to a numeric IPv4 address and port, waiting for the connection, then makes the socket
 // non-blocking and without send delay. On failure returns kNoNetSocket with the reason in error.

@@ -74,8 +74,7 @@ NetSocket NetListen(const std::string& address, std::uint16_t port, std::string&
     sockaddr_in where;
     const int fd = OpenStreamSocket(address, port, where, error);
     if (fd < 0) return kNoNetSocket;
-    int on = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);  // a restart need not wait out TIME_WAIT
+    NetPrepareListener(fd);
     if (bind(fd, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0) {
         error = ErrnoText(("cannot listen on " + NameOf(where)).c_str());
         close(fd);
@@ -87,6 +86,21 @@ NetSocket NetListen(const std::string& address, std::uint16_t port, std::string&
         return kNoNetSocket;
     }
     return fd;
+}
+
+bool NetKeepAlive(NetSocket socket) {
+    const int fd = static_cast<int>(socket);
+    const int on = 1, idle = kKeepAliveIdleSeconds, interval = kKeepAliveIntervalSeconds, probes = kKeepAliveProbes;
+    bool ok = setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) == 0;
+    ok = setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle) == 0 && ok;
+    ok = setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval) == 0 && ok;
+    return setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes) == 0 && ok;
+}
+
+void NetPrepareListener(NetSocket socket) {
+    // Here it never lets a second listener onto a port in use; it only skips the TIME_WAIT wait.
+    const int on = 1;
+    setsockopt(static_cast<int>(socket), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
 }
 
 std::string NetLocalName(NetSocket socket) {
@@ -112,6 +126,7 @@ NetSocket NetAccept(NetSocket listener, std::string& peer, std::string& error) {
                                SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd >= 0) {
             NoSendDelay(fd);
+            NetKeepAlive(fd);
             peer = NameOf(a);
             return fd;
         }

@@ -8,6 +8,8 @@
 
 #include "platform/win32/winsock_common.h"
 
+#include <mstcpip.h>
+
 namespace plat {
 namespace {
 
@@ -15,6 +17,8 @@ std::atomic<bool> stopFlag{false};
 HANDLE stopEvent = nullptr;  // "Local\kovex-stop-<pid>", set by RequestProcessStop
 // select cannot wait on the stop event: it waits in slices this long and looks between them.
 constexpr int kSliceMs = 20;
+// TCP_KEEPCNT, from Windows 10 1703 on; older headers and systems lack it.
+constexpr int kTcpKeepCount = 16;
 
 bool EnsureStarted() {
     static const bool started = [] {
@@ -95,9 +99,7 @@ NetSocket NetListen(const std::string& address, std::uint16_t port, std::string&
     sockaddr_in at;
     const SOCKET s = OpenStreamSocket(address, port, at, error);
     if (s == INVALID_SOCKET) return kNoNetSocket;
-    // Another program already on the port is refused, not shared.
-    BOOL exclusive = TRUE;
-    ::setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive), sizeof exclusive);
+    NetPrepareListener(static_cast<NetSocket>(s));
     if (::bind(s, reinterpret_cast<const sockaddr*>(&at), sizeof at) != 0) {
         error = "cannot listen on " + address + ":" + std::to_string(port) + ": " + ErrorText("bind");
         ::closesocket(s);
@@ -109,6 +111,25 @@ NetSocket NetListen(const std::string& address, std::uint16_t port, std::string&
         return kNoNetSocket;
     }
     return static_cast<NetSocket>(s);
+}
+
+bool NetKeepAlive(NetSocket socket) {
+    // The idle time and interval in one call that every version knows (it also turns keep-alive on).
+    tcp_keepalive values{1, kKeepAliveIdleSeconds * 1000u, kKeepAliveIntervalSeconds * 1000u};
+    DWORD returned = 0;
+    const bool timed = ::WSAIoctl(Native(socket), SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned,
+                                  nullptr, nullptr) == 0;
+    // Where the count cannot be set, the system's own (10) applies.
+    const DWORD probes = kKeepAliveProbes;
+    ::setsockopt(Native(socket), IPPROTO_TCP, kTcpKeepCount, reinterpret_cast<const char*>(&probes), sizeof probes);
+    return timed;
+}
+
+void NetPrepareListener(NetSocket socket) {
+    // SO_REUSEADDR would let a second program bind the port beside us here: exclusive use instead.
+    BOOL exclusive = TRUE;
+    ::setsockopt(Native(socket), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
+                 sizeof exclusive);
 }
 
 std::string NetLocalName(NetSocket socket) {
@@ -143,6 +164,7 @@ NetSocket NetAccept(NetSocket listener, std::string& peer, std::string& error) {
         return kNoNetSocket;
     }
     NoSendDelay(s);
+    NetKeepAlive(static_cast<NetSocket>(s));
     peer = NameOf(from);
     return static_cast<NetSocket>(s);
 }

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/printable.h"
 #include "platform/clock.h"
 #include "tools/bridge/notices.h"
 #include "tools/bridge/simvalues.h"
@@ -185,13 +186,13 @@ private:
     bool TakeLine(std::uint32_t now) {
         if (asked_ == 0) {
             // Answers no longer line up with the questions: start afresh on a new connection.
-            notices_.Complain(now, "sent a line it was not asked for: " + input_.substr(0, 60));
+            notices_.Complain(now, "sent a line it was not asked for: " + PrintableBytes(input_.substr(0, 60)));
             Drop(now, "out of step");
             return false;
         }
         bool garbled = false;
         const double value = ValueOf(input_, garbled);
-        if (garbled) notices_.Complain(now, "ignored an answer that is no number: " + input_.substr(0, 60));
+        if (garbled) notices_.Complain(now, "ignored an answer that is no number: " + PrintableBytes(input_.substr(0, 60)));
         Answer(value);
         return true;
     }

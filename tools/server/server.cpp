@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/printable.h"
 #include "platform/clock.h"
 #include "platform/eventloop.h"
 #include "platform/process.h"
@@ -83,7 +84,7 @@ void Leave(Client& client, const char* reason) {
 
 void AddRequest(std::size_t index, const char* text, std::size_t length) {
     if (options.logRequests) {
-        std::printf("request %s %.*s\n", clients[index].peer.c_str(), static_cast<int>(length), text);
+        std::printf("request %s %s\n", clients[index].peer.c_str(), PrintableBytes(text, length).c_str());
     }
     VariableRequest request{};
     const RequestStatus status = ParseRequest(text, length, request);

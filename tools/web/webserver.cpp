@@ -17,6 +17,7 @@
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket.hpp>
 
+#include "platform/eventloop.h"
 #include "tools/web/webfiles.h"
 
 namespace {
@@ -215,6 +216,7 @@ void AcceptNext() {
                 beast::error_code ignored;
                 socket.close(ignored);  // full: the newcomer is turned away rather than queued behind browsers
             } else {
+                plat::NetKeepAlive(static_cast<plat::NetSocket>(socket.native_handle()));
                 std::make_shared<Visit>(std::move(socket), std::make_unique<Place>())->Read();
             }
         }
@@ -259,7 +261,8 @@ bool StartWebServer(const std::string& address, std::uint16_t port, std::string&
     }
     const tcp::endpoint endpoint(bound, port);
     w.acceptor.open(endpoint.protocol(), code);
-    if (!code) w.acceptor.set_option(asio::socket_base::reuse_address(true), code);
+    // The same address rules as the panels' listener: never a port shared with another server.
+    if (!code) plat::NetPrepareListener(static_cast<plat::NetSocket>(w.acceptor.native_handle()));
     if (!code) w.acceptor.bind(endpoint, code);
     if (!code) w.acceptor.listen(asio::socket_base::max_listen_connections, code);
     if (code) {
