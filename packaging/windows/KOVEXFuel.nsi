@@ -47,7 +47,7 @@ VIAddVersionKey LegalCopyright "${PUBLISHER}"
 !insertmacro MUI_PAGE_COMPONENTS
 !insertmacro MUI_PAGE_INSTFILES
 !define MUI_FINISHPAGE_SHOWREADME "$INSTDIR\README.txt"
-!define MUI_FINISHPAGE_SHOWREADME_TEXT "Show the read-me (how to connect the panel to the simulator)"
+!define MUI_FINISHPAGE_SHOWREADME_TEXT "Show the read-me"
 !insertmacro MUI_PAGE_FINISH
 
 Var KeptSettings
@@ -93,7 +93,7 @@ FunctionEnd
 !insertmacro CHECK_NOT_RUNNING_FUNCTION ""
 !insertmacro CHECK_NOT_RUNNING_FUNCTION "un."
 
-Section "KOVEXFuel panel and server" SecProgram
+Section "KOVEXFuel (required)" SecProgram
   SectionIn RO
   Call CheckNotRunning
   ; The shortcuts take the output folder as their "Start in": the panel finds its images and

@@ -52,7 +52,7 @@ reg_value() { sed -n "s/^ *$1 *REG_[A-Z_]* *//p" <<<"$values"; }
 # Names, sizes and times of the installed files and shortcuts, and the key: what "nothing changed"
 # compares. Not the settings file, which a running panel writes when it likes.
 state() {
-  find "$instdir" "$menu" ! -name KOVEXFuel.INI -printf '%p %s %T@\n' | sort
+  find "$instdir" "$menu" -mindepth 1 ! -name KOVEXFuel.INI -printf '%p %s %T@\n' | sort
   "$wine" reg query "$key" 2>&1 | tr -d '\r'
 }
 run_panel() {
@@ -62,9 +62,13 @@ run_panel() {
   window=$(find_window 'Kelvo Oil - Fuel Flow .*\[FSUIPC\]') || fail "no panel window with the FSUIPC title"
 }
 close_panel() {
-  "$wine" "$bin/kovex-wintool.exe" close OpenGl >>"$work/tool.log" 2>&1 || fail "the panel did not take the close message"
+  # A window the panel re-creates after a step is gone for a moment: asked again once it is back.
+  for _ in 1 2 3 4 5; do
+    "$wine" "$bin/kovex-wintool.exe" close OpenGl >>"$work/tool.log" 2>&1 && break
+    "$wine" "$bin/kovex-wintool.exe" find OpenGl 5000 >>"$work/tool.log" 2>&1
+  done
+  timeout 20 tail --pid="$panel_pid" -f /dev/null || fail "the panel did not end on the close message"
   local code=0
-  timeout 20 tail --pid="$panel_pid" -f /dev/null
   wait "$panel_pid" || code=$?
   [ "$code" -eq 0 ] || fail "the panel ended with code $code"
 }
