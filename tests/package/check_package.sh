@@ -51,6 +51,9 @@ if [ -f "$setup" ]; then
   pe_at=$(od -An -tu4 -j60 -N4 "$setup" | tr -d ' ')
   [ "$(od -An -tx1 -j"${pe_at:-0}" -N6 "$setup" | tr -d ' ')" = 504500006486 ] ||
     fail "$setup is not a 64-bit Windows program"
+  # Its version resource names the version, in UTF-16 as Windows shows it in the file's properties.
+  python3 -c 'import sys; sys.exit(("KOVEXFuel %s setup" % sys.argv[2]).encode("utf-16-le") not in open(sys.argv[1], "rb").read())' \
+    "$setup" "$version" || fail "$setup does not carry version $version"
 fi
 
 if [ "$failures" -eq 0 ]; then echo "1 passed, 0 failed"; else echo "0 passed, 1 failed"; exit 1; fi

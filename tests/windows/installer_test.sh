@@ -114,9 +114,9 @@ pids+=($!)
 printf '[LAN]\r\nUSELAN=N\r\n[WINSIZE]\r\nWIDTH=552\r\nHEIGHT=200\r\n[WINBORDER]\r\nACTIVE=Y\r\n' >"$instdir/KOVEXFuel.INI"
 link=$($lnk_info "$menu/KOVEXFuel.lnk")
 run_panel "$(sed -n 's/^workdir=//p' <<<"$link")" "$(sed -n 's/^target=//p' <<<"$link")"
-# F11 then Right: the panel steps its window and stores the new place. Right is held until it has.
-stored_x() { tr -d '\r' <"$instdir/KOVEXFuel.INI" | grep -A2 -x '\[WINDOW\]' | sed -n 's/^X=\([0-9][0-9]*\)$/\1/p'; }
+# F11 then Right: the panel steps its window and stores the new place; Right is held until it has.
 # Keys reach the panel once Wine has given its window the input focus.
+stored_x() { tr -d '\r' <"$instdir/KOVEXFuel.INI" | grep -A2 -x '\[WINDOW\]' | sed -n 's/^X=\([0-9][0-9]*\)$/\1/p'; }
 for _ in $(seq 100); do [ "$(xdotool getwindowfocus 2>/dev/null)" = "$window" ] && break; sleep 0.1; done
 [ "$(xdotool getwindowfocus 2>/dev/null)" = "$window" ] || fail "the panel's window did not get the focus"
 xdotool keydown F11 keyup F11 keydown Right
@@ -163,7 +163,7 @@ close_panel
 
 # The quiet uninstall as Windows runs it, from the key; the key goes last, so its going ends the wait.
 "$wine" "$(sed 's/^"\([^"]*\)".*/\1/' <<<"$quiet")" ${quiet##*\" } >>"$work/uninstall.log" 2>&1 || fail "the quiet uninstall failed with code $?"
-for _ in $(seq 300); do "$wine" reg query "$key" >/dev/null 2>&1 || break; sleep 0.1; done
+for _ in $(seq 120); do "$wine" reg query "$key" >/dev/null 2>&1 || break; sleep 0.1; done
 "$wine" reg query "$key" >/dev/null 2>&1 && fail "the Uninstall key is still there"
 [ "$(ls -A "$instdir")" = KOVEXFuel.INI ] || fail "the uninstall left or removed other files: $(ls -A "$instdir")"
 cmp -s "$work/settings" "$instdir/KOVEXFuel.INI" || fail "the uninstall changed the settings"
