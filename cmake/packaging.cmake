@@ -15,6 +15,38 @@ if(WIN32)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
   set(CPACK_STRIP_FILES ON)
   include(CPack)
+
+  # The setup program, made with Debian's NSIS from the same files as the zip, the programs stripped
+  # as there: KOVEXFuel-<version>-setup.exe in the build folder.
+  find_program(KOVEX_MAKENSIS makensis)
+  if(NOT KOVEX_MAKENSIS)
+    message(STATUS "makensis not found (Debian's nsis): no Windows setup program")
+    return()
+  endif()
+  set(KOVEX_SETUP_FILE ${CMAKE_BINARY_DIR}/KOVEXFuel-${PROJECT_VERSION}-setup.exe)
+  set(KOVEX_SETUP_PROGRAMS ${CMAKE_BINARY_DIR}/setup-programs)
+  # The version resource wants four numbers.
+  set(KOVEX_VERSION_QUAD ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR})
+  foreach(part PATCH TWEAK)
+    if(PROJECT_VERSION_${part} STREQUAL "")
+      string(APPEND KOVEX_VERSION_QUAD .0)
+    else()
+      string(APPEND KOVEX_VERSION_QUAD .${PROJECT_VERSION_${part}})
+    endif()
+  endforeach()
+  set(KOVEX_SETUP_SCRIPT ${CMAKE_SOURCE_DIR}/packaging/windows/KOVEXFuel.nsi)
+  add_custom_command(OUTPUT ${KOVEX_SETUP_FILE}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${KOVEX_SETUP_PROGRAMS}
+    COMMAND ${CMAKE_STRIP} -o ${KOVEX_SETUP_PROGRAMS}/KOVEXFuel.exe $<TARGET_FILE:KOVEXFuel>
+    COMMAND ${CMAKE_STRIP} -o ${KOVEX_SETUP_PROGRAMS}/kovex-server.exe $<TARGET_FILE:kovex-server>
+    COMMAND ${KOVEX_MAKENSIS} -V2 -WX -DVERSION=${PROJECT_VERSION} -DVERSION_QUAD=${KOVEX_VERSION_QUAD}
+            -DPROGRAMS=${KOVEX_SETUP_PROGRAMS} -DSOURCE=${CMAKE_SOURCE_DIR} -DOUTFILE=${KOVEX_SETUP_FILE}
+            ${KOVEX_SETUP_SCRIPT}
+    DEPENDS KOVEXFuel kovex-server ${KOVEX_SETUP_SCRIPT} ${KOVEX_IMAGES} ${CMAKE_SOURCE_DIR}/assets/lcd.bmp
+            ${CMAKE_SOURCE_DIR}/assets/plane2.ico ${CMAKE_SOURCE_DIR}/assets/KOVEXFuel.INI
+            ${CMAKE_SOURCE_DIR}/packaging/windows/README.txt
+    COMMENT "Making the Windows setup program with NSIS" VERBATIM)
+  add_custom_target(kovex_setup ALL DEPENDS ${KOVEX_SETUP_FILE})
   return()
 endif()
 

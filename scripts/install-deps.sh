@@ -9,6 +9,7 @@ packages=(
   libcairo2-dev libpng-dev fonts-dejavu-core
   xvfb xauth xdotool x11-xserver-utils locales imagemagick python3
   mingw-w64 wine wine64
+  nsis
   clang-14 libclang-rt-14-dev
   dpkg-dev help2man lintian mmdebstrap
   libboost-dev python3 chromium

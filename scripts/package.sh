@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds release programs and writes the packages into dist/: kovexfuel_<version>_amd64.deb for
-# Debian and Ubuntu (install it with "sudo apt install ./dist/kovexfuel_<version>_amd64.deb") and
-# KOVEXFuel-<version>-win64.zip for Windows, cross-built with MinGW-w64. The version is the one in
-# the project() line of CMakeLists.txt.
+# Debian and Ubuntu (install it with "sudo apt install ./dist/kovexfuel_<version>_amd64.deb"), and for
+# Windows, cross-built with MinGW-w64, KOVEXFuel-<version>-win64.zip and the setup program
+# KOVEXFuel-<version>-setup.exe made with NSIS. The version is the one in the project() line of
+# CMakeLists.txt.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -22,11 +23,12 @@ rm -f build-pkg/kovexfuel_*.deb
 
 cmake -S . -B build-pkg-win -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null
-cmake --build build-pkg-win -j "$(nproc)" --target KOVEXFuel kovex-server
+rm -f build-pkg-win/KOVEXFuel-*-setup.exe
+cmake --build build-pkg-win -j "$(nproc)" --target KOVEXFuel kovex-server kovex_setup
 rm -f build-pkg-win/KOVEXFuel-*-win64.zip
 (cd build-pkg-win && cpack -G ZIP >/dev/null)
 
 mkdir -p dist
-rm -f dist/kovexfuel_*.deb dist/KOVEXFuel-*-win64.zip
-cp build-pkg/kovexfuel_*.deb build-pkg-win/KOVEXFuel-*-win64.zip dist/
-ls -1 dist/kovexfuel_*.deb dist/KOVEXFuel-*-win64.zip
+rm -f dist/kovexfuel_*.deb dist/KOVEXFuel-*-win64.zip dist/KOVEXFuel-*-setup.exe
+cp build-pkg/kovexfuel_*.deb build-pkg-win/KOVEXFuel-*-win64.zip build-pkg-win/KOVEXFuel-*-setup.exe dist/
+ls -1 dist/kovexfuel_*.deb dist/KOVEXFuel-*-win64.zip dist/KOVEXFuel-*-setup.exe

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks the packages scripts/package.sh wrote: lintian finds no error in the Debian package, its
 # files are exactly the layout in expected_files.txt with owner root and the right modes, it needs
-# SDL and GL, the Windows zip holds the programs, and both carry the version of CMakeLists.txt.
+# SDL and GL, the Windows zip holds the programs, the Windows setup program is there and made for
+# 64-bit Windows, and all carry the version of CMakeLists.txt.
 # Usage: check_package.sh <dist folder> <source folder>
 set -u
 dist=$1
@@ -15,6 +16,8 @@ deb=$dist/kovexfuel_${version}_amd64.deb
 zip=$dist/KOVEXFuel-$version-win64.zip
 [ -f "$deb" ] || { echo "FAIL: $deb was not made (dist holds: $(ls "$dist"))"; exit 1; }
 [ -f "$zip" ] || fail "$zip was not made (dist holds: $(ls "$dist"))"
+setup=$dist/KOVEXFuel-$version-setup.exe
+[ -f "$setup" ] || fail "$setup was not made (dist holds: $(ls "$dist"))"
 
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "the package's Version is $(dpkg-deb -f "$deb" Version), not $version"
 depends=$(dpkg-deb -f "$deb" Depends)
@@ -41,6 +44,16 @@ if [ -f "$zip" ]; then
   for file in KOVEXFuel.exe kovex-server.exe KOVEXFuel.INI lcd.bmp plane2.ico README.txt; do
     grep -qx "KOVEXFuel-$version-win64/$file" <<<"$entries" || fail "the zip lacks KOVEXFuel-$version-win64/$file"
   done
+fi
+
+if [ -f "$setup" ]; then
+  # The PE signature and the x86-64 machine type, at the offset the DOS header gives.
+  pe_at=$(od -An -tu4 -j60 -N4 "$setup" | tr -d ' ')
+  [ "$(od -An -tx1 -j"${pe_at:-0}" -N6 "$setup" | tr -d ' ')" = 504500006486 ] ||
+    fail "$setup is not a 64-bit Windows program"
+  # Its version resource names the version, in UTF-16 as Windows shows it in the file's properties.
+  python3 -c 'import sys; sys.exit(("KOVEXFuel %s setup" % sys.argv[2]).encode("utf-16-le") not in open(sys.argv[1], "rb").read())' \
+    "$setup" "$version" || fail "$setup does not carry version $version"
 fi
 
 if [ "$failures" -eq 0 ]; then echo "1 passed, 0 failed"; else echo "0 passed, 1 failed"; exit 1; fi
