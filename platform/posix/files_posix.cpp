@@ -28,7 +28,7 @@ constexpr int kMaxLinkDepth = 40;
 // is stopped or hung, and waiting on would hang this program too.
 constexpr auto kLockPatience = std::chrono::seconds(10);
 constexpr auto kLockRetryFirst = std::chrono::milliseconds(1);
-constexpr auto kLockRetryMost = std::chrono::milliseconds(16);
+constexpr auto kLockRetryMost = std::chrono::milliseconds(4);
 // Temporary names taken by others (a process of the same id in another namespace) are skipped.
 constexpr int kTempNameAttempts = 100;
 // Writers lock one byte far past the end of any settings file: where the file system makes locks
