@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
+#include <initializer_list>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -27,6 +29,8 @@
 namespace {
 
 constexpr int kKillRounds = 200;
+// Steps of each writer in the concurrency test, with kills between them.
+constexpr long kOwnKeySteps = 60;
 
 bool IsRoot() { return geteuid() == 0; }
 
@@ -298,13 +302,13 @@ TEST(SettingsCrashSafety, KilledWriterLeavesOldOrNewFile) {
 
 namespace {
 
-// Forks a process that runs step(0), step(1), ... until `seconds` have passed (or for ever, until
-// killed); it exits 0 if every step returned true and 1 at the first that did not.
-pid_t ForkLoop(double seconds, const std::function<bool(long)>& step) {
+// Forks a process that runs step(0), step(1), ... until `steps` are done or `seconds` have passed
+// (or for ever, until killed); it exits 0 if every step returned true and 1 at the first that did not.
+pid_t ForkLoop(double seconds, const std::function<bool(long)>& step, long steps = LONG_MAX) {
     const pid_t pid = fork();
     if (pid != 0) return pid;
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    for (long i = 0; std::chrono::steady_clock::now() < end; ++i)
+    for (long i = 0; i < steps && std::chrono::steady_clock::now() < end; ++i)
         if (!step(i)) _exit(1);
     _exit(0);
 }
@@ -314,14 +318,28 @@ bool EndedWell(pid_t pid) {
     return waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-// Kills writers started by start() one after another at random moments for `seconds`, calling
-// check() after each kill; returns how many were killed.
-int KillWritersFor(double seconds, const std::function<pid_t()>& start, const std::function<void()>& check) {
+// Whether the child is still at work (it is not reaped here).
+bool Running(pid_t pid) {
+    siginfo_t info{};
+    return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
+}
+
+// While the writers under test run (two minutes at most, then they are stopped and fail), kills
+// writers started by start() one after another at random moments, calling check() after each kill;
+// returns how many were killed.
+int KillWritersWhile(std::initializer_list<pid_t> running, const std::function<pid_t()>& start,
+                     const std::function<void()>& check) {
     std::mt19937 random(777);
     std::uniform_int_distribution<int> delayUs(0, 6000);
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    const auto anyRunning = [&] { return std::any_of(running.begin(), running.end(), Running); };
     int kills = 0;
-    while (std::chrono::steady_clock::now() < end && !::testing::Test::HasFatalFailure()) {
+    while (anyRunning() && !::testing::Test::HasFatalFailure()) {
+        if (std::chrono::steady_clock::now() > end) {
+            for (const pid_t pid : running) kill(pid, SIGKILL);
+            ADD_FAILURE() << "the writers did not finish within two minutes";
+            break;
+        }
         const pid_t victim = start();
         std::this_thread::sleep_for(std::chrono::microseconds(delayUs(random)));
         kill(victim, SIGKILL);
@@ -352,8 +370,8 @@ TEST(SettingsConcurrency, WholeFileWritersNeverFailMixOrPileUp) {
     const pid_t a = ForkLoop(4, [&](long) { return plat::ReplaceFileContent(path, contents[0]); });
     const pid_t b = ForkLoop(4, [&](long) { return plat::ReplaceFileContent(path, contents[1]); });
     int mostTemps = 0;
-    const int kills = KillWritersFor(
-        4.5, [&] { return ForkLoop(1e9, [&](long) { return plat::ReplaceFileContent(path, contents[2]); }); },
+    const int kills = KillWritersWhile(
+        {a, b}, [&] { return ForkLoop(1e9, [&](long) { return plat::ReplaceFileContent(path, contents[2]); }); },
         [&] {
             const std::string now = ReadBytes(path);
             ASSERT_TRUE(now == contents[0] || now == contents[1] || now == contents[2]) << now.size() << " bytes";
@@ -379,16 +397,19 @@ TEST(SettingsConcurrency, PanelsWritingTheirOwnKeysLoseNothing) {
     const std::string tempPrefix = fs::path(plat::ReplacementTempPrefix(path)).filename().string();
     // Each writer checks that its key still holds what it wrote last, then writes the next value.
     const auto ownKeyWriter = [&](const char* section, const char* key) {
-        return ForkLoop(4, [=](long i) {
-            return ReadProfileString(path, section, key, "") == std::to_string(i) &&
-                   WriteProfileString(path, section, key, std::to_string(i + 1));
-        });
+        return ForkLoop(
+            1e9,
+            [=](long i) {
+                return ReadProfileString(path, section, key, "") == std::to_string(i) &&
+                       WriteProfileString(path, section, key, std::to_string(i + 1));
+            },
+            kOwnKeySteps);
     };
     const pid_t a = ownKeyWriter("WINDOW", "X");
     const pid_t b = ownKeyWriter("WINSIZE", "WIDTH");
     int mostTemps = 0;
-    const int kills = KillWritersFor(
-        4.5,
+    const int kills = KillWritersWhile(
+        {a, b},
         [&] {
             return ForkLoop(1e9, [&](long i) { return WriteProfileString(path, "WINSIZE", "HEIGHT", std::to_string(i)); });
         },
@@ -406,8 +427,8 @@ TEST(SettingsConcurrency, PanelsWritingTheirOwnKeysLoseNothing) {
     const long x = std::stol(ReadProfileString(path, "WINDOW", "X", ""));
     const long width = std::stol(ReadProfileString(path, "WINSIZE", "WIDTH", ""));
     std::printf("X written %ld times, WIDTH %ld times; %d writers killed\n", x, width, kills);
-    EXPECT_GT(x, 50);
-    EXPECT_GT(width, 50);
+    EXPECT_EQ(x, kOwnKeySteps);
+    EXPECT_EQ(width, kOwnKeySteps);
     ASSERT_TRUE(WriteProfileString(path, "WINSIZE", "HEIGHT", "1"));
     EXPECT_EQ(Listing(dir.path()), std::set<std::string>{"KOVEXFuel.INI"});
 }
