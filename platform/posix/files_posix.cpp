@@ -39,14 +39,14 @@ enum class Lock { Taken, Busy, Refused };
 
 // An open-file-description lock: it belongs to this descriptor (opened for writing, as NFS needs),
 // so closing another descriptor of the same file does not drop it. Refused sets error.
-Lock TryLock(int fd, bool wait, int& error) {
+Lock TryLock(int fd, int& error) {
     struct flock lock {};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
     lock.l_start = kLockByte;
     lock.l_len = 1;
     for (;;) {
-        if (fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock) == 0) return Lock::Taken;
+        if (fcntl(fd, F_OFD_SETLK, &lock) == 0) return Lock::Taken;
         if (errno == EINTR) continue;
         if (errno == EAGAIN || errno == EACCES) return Lock::Busy;
         error = errno;
@@ -203,7 +203,7 @@ void RemoveLeftovers(const std::string& target) {
         struct stat st {};
         int error = 0;
         if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-            const Lock lock = TryLock(fd, false, error);
+            const Lock lock = TryLock(fd, error);
             const bool gone = lock == Lock::Taken || (lock == Lock::Refused && WriterGoneByName(suffix));
             if (gone && StillNamed(fd, candidate)) unlink(candidate.c_str());
         }
@@ -212,7 +212,7 @@ void RemoveLeftovers(const std::string& target) {
 }
 
 // Creates this writer's temporary file, locked. A cleaner that locked the fresh file before this
-// writer did may have removed it; then another name is taken.
+// writer did may have removed it or be about to; then another name is taken.
 int CreateTemp(const std::string& target, std::string& temp, int& createError) {
     static std::atomic<unsigned long> counter{0};
     const std::string prefix = ReplacementTempPrefix(target) + HostTag() + "." + std::to_string(getpid()) + ".";
@@ -225,9 +225,9 @@ int CreateTemp(const std::string& target, std::string& temp, int& createError) {
             if (errno == EEXIST) continue;
             return -1;
         }
+        // Refused: cleaners go by the name instead. Busy: a cleaner has it and will remove it.
         int ignored = 0;
-        TryLock(fd, true, ignored);  // refused: cleaners go by the name instead
-        if (StillNamed(fd, temp)) return fd;
+        if (TryLock(fd, ignored) != Lock::Busy && StillNamed(fd, temp)) return fd;
         close(fd);
     }
     return -1;
@@ -303,11 +303,11 @@ UpdateHold HoldForUpdate(const std::string& target) {
             return UpdateHold{};
         }
         int error = 0;
-        Lock lock = TryLock(hold.fd, false, error);
+        Lock lock = TryLock(hold.fd, error);
         while (lock == Lock::Busy && std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(pause);
             pause = std::min(pause * 2, kLockRetryMost);
-            lock = TryLock(hold.fd, false, error);
+            lock = TryLock(hold.fd, error);
         }
         if (lock == Lock::Refused) {
             hold.unlocked = std::string("the file system refuses locks: ") + std::strerror(error);
