@@ -287,12 +287,14 @@ struct UpdateHold {
 UpdateHold HoldForUpdate(const std::string& target) {
     const auto deadline = std::chrono::steady_clock::now() + kLockPatience;
     auto pause = kLockRetryFirst;
+    int races = 0;
     for (;;) {
         UpdateHold hold;
         hold.fd = open(target.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
         if (hold.fd < 0 && errno == ENOENT) {
             hold.fd = open(target.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
-            if (hold.fd < 0 && errno == EEXIST) continue;
+            // Made by another writer in between; a dangling link too deep to follow would say so for ever.
+            if (hold.fd < 0 && errno == EEXIST && ++races < kTempNameAttempts) continue;
             hold.created = hold.fd >= 0;
         }
         // Without a writable regular file there is nothing to lock, and the write is refused anyway.
