@@ -3,6 +3,7 @@
 // tests run as root; the folders it must be able to write are given to that user.
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -28,7 +29,7 @@
 
 namespace {
 
-constexpr int kKillRounds = 200;
+constexpr int kKillRounds = 100;
 // Steps of each writer in the concurrency test, with kills between them.
 constexpr long kOwnKeySteps = 60;
 
@@ -258,22 +259,36 @@ TEST(SettingsCrashSafety, KilledWriterLeavesOldOrNewFile) {
     }
     const std::string tempPrefix = fs::path(plat::ReplacementTempPrefix(path)).filename().string();
 
-    // Kill moments spread over about three write durations, so kills land both inside writes and
-    // between them whatever this machine's disk speed.
+    // Each writer says when a write is done; most kills come a moment after such a word, within
+    // about one write's time, so they land inside the next write however fast this machine is now.
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < 3; ++i) ASSERT_TRUE(WriteProfileString(path, "WINDOW", "X", "0"));
     const auto oneWrite =
         std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count() / 3;
     std::mt19937 random(12345);
-    std::uniform_int_distribution<long> delay(0, 3 * static_cast<long>(oneWrite) + 200);
+    std::uniform_int_distribution<long> delay(0, static_cast<long>(oneWrite));
+    std::uniform_int_distribution<int> writesFirst(0, 2);
     int killedMidWrite = 0;
     std::set<std::string> seen;
     for (int round = 0; round < kKillRounds; ++round) {
+        int done[2];
+        ASSERT_EQ(pipe(done), 0);
         const pid_t pid = fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
-            for (int i = 0;; ++i) WriteProfileString(path, "WINDOW", "X", i % 2 ? "1111" : "2222");
+            close(done[0]);
+            for (int i = 0;; ++i) {
+                WriteProfileString(path, "WINDOW", "X", i % 2 ? "1111" : "2222");
+                (void)!write(done[1], "w", 1);
+            }
         }
+        close(done[1]);
+        for (int waited = writesFirst(random); waited > 0; --waited) {
+            pollfd readable{done[0], POLLIN, 0};
+            char word;
+            ASSERT_TRUE(poll(&readable, 1, 20000) == 1 && read(done[0], &word, 1) == 1) << "no write done within 20 s";
+        }
+        close(done[0]);
         std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
         kill(pid, SIGKILL);
         int status = 0;
