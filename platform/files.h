@@ -1,10 +1,11 @@
 // File-system seam: the working directory, bounded whole-file reads and crash-safe whole-file
 // replacement that concurrent writers of one file can share.
 // Backends:
-// - posix: only regular files are read (a FIFO never blocks); writers take turns with flock and
-//   replace the file by fsync + rename of a temporary file of their own.
-// - win32: only disk files are read; writers take turns through a named mutex and swap in their
-//   temporary file with ReplaceFileA (MoveFileExA for a new file).
+// - posix: only regular files are read (a FIFO never blocks); writers take turns with an
+//   open-file-description lock (local disks, NFS and SMB alike) and replace the file by fsync +
+//   rename of a temporary file of their own.
+// - win32: only disk files are read; writers take turns through a mutex named after the file's
+//   identity and rename their temporary file over it through their own handle.
 #pragma once
 
 #include <cstddef>
@@ -35,15 +36,19 @@ ReadStatus ReadWholeFile(const std::string& path, std::string& content, std::siz
 // (read-only file, folder that cannot be written, missing folder, no space).
 // Each call writes its own temporary file beside the target, named ReplacementTempPrefix(path)
 // followed by a suffix of its own; temporary files left by killed writers are removed by later
-// calls, and those of writers still at work are never touched.
+// calls, and those of writers still at work are never touched. The write is atomic unless it falls
+// back to rewriting in place.
 bool ReplaceFileContent(const std::string& path, const std::string& content);
 
 // Reads the file (a missing one as empty), lets edit change the content and, if edit returns true,
 // replaces the file with it as ReplaceFileContent does. The whole read-change-write holds a lock
 // that every UpdateFileContent on the same file waits for, so that concurrent updates from several
-// processes follow each other and none loses another's change. False if the file cannot be read
-// (anything but Read or Missing), edit refuses, or the write is refused.
-bool UpdateFileContent(const std::string& path, std::size_t maxBytes, const std::function<bool(std::string&)>& edit);
+// processes follow each other and none loses another's change. Where no lock can be had (the file
+// system refuses locks, or another writer keeps it past a patience of seconds) the update goes on
+// without it, and unlocked, if given, is set to why; otherwise it is emptied. False if the file
+// cannot be read (anything but Read or Missing), edit refuses, or the write is refused.
+bool UpdateFileContent(const std::string& path, std::size_t maxBytes, const std::function<bool(std::string&)>& edit,
+                       std::string* unlocked = nullptr);
 
 // The start of the names of the temporary files that ReplaceFileContent writes beside path (after
 // following links).

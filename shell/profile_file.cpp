@@ -3,6 +3,7 @@
 #include "shell/profile_file.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <vector>
 
 #include "platform/files.h"
@@ -226,8 +227,21 @@ std::string ReadProfileString(const std::string& path, const std::string& sectio
 
 bool WriteProfileString(const std::string& path, const std::string& section, const std::string& key,
                         const std::string& value) {
-    return plat::UpdateFileContent(path, kMaxProfileFileBytes, [&](std::string& content) {
-        ProfileText decoded = DecodeProfileFile(content);
-        return ProfileSetString(decoded.text, section, key, value) && EncodeProfileFile(decoded, content);
-    });
+    std::string unlocked;
+    const bool written = plat::UpdateFileContent(
+        path, kMaxProfileFileBytes,
+        [&](std::string& content) {
+            ProfileText decoded = DecodeProfileFile(content);
+            return ProfileSetString(decoded.text, section, key, value) && EncodeProfileFile(decoded, content);
+        },
+        &unlocked);
+    // Said once: a folder that refuses locks refuses them at every write.
+    static bool toldUnlocked = false;
+    if (!unlocked.empty() && !toldUnlocked) {
+        toldUnlocked = true;
+        std::fprintf(stderr, "KOVEXFuel: %s is written without a lock (%s): panels writing it at the same moment may lose a change\n",
+                     path.c_str(), unlocked.c_str());
+        std::fflush(stderr);
+    }
+    return written;
 }

@@ -60,7 +60,8 @@ std::string ReadProfileString(const std::string& path, const std::string& sectio
 
 // ProfileSetString on the file at path, written at once and crash-safe; a missing file is created.
 // Writers in other processes that change other keys of the same file at the same time keep their
-// changes: each read-change-write waits for the one before it.
+// changes: each read-change-write waits for the one before it. Where no lock can be had, the write
+// goes on without it and says so once on standard error.
 // False if the value cannot be stored, an existing file cannot be read, or the platform refuses the write.
 bool WriteProfileString(const std::string& path, const std::string& section, const std::string& key,
                         const std::string& value);

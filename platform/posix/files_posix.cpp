@@ -1,16 +1,20 @@
 // POSIX file-system seam: getcwd, bounded reads of regular files, and replacement by a temporary file
-// of the writer's own + fsync + rename, with flock keeping concurrent writers apart.
+// of the writer's own + fsync + rename, with open-file-description locks keeping writers apart.
 #include "platform/files.h"
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/file.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -23,9 +27,55 @@ constexpr int kMaxLinkDepth = 40;
 // A writer holds the update lock for one read and one small write; one that holds it much longer
 // is stopped or hung, and waiting on would hang this program too.
 constexpr auto kLockPatience = std::chrono::seconds(10);
-constexpr auto kLockRetry = std::chrono::milliseconds(1);
+constexpr auto kLockRetryFirst = std::chrono::milliseconds(1);
+constexpr auto kLockRetryMost = std::chrono::milliseconds(4);
 // Temporary names taken by others (a process of the same id in another namespace) are skipped.
 constexpr int kTempNameAttempts = 100;
+// Writers lock one byte far past the end of any settings file: where the file system makes locks
+// mandatory (SMB), the file's own bytes stay readable and writable through every descriptor.
+constexpr off_t kLockByte = static_cast<off_t>(1) << 40;
+
+enum class Lock { Taken, Busy, Refused };
+
+// An open-file-description lock: it belongs to this descriptor (opened for writing, as NFS needs),
+// so closing another descriptor of the same file does not drop it. Refused sets error.
+Lock TryLock(int fd, int& error) {
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = kLockByte;
+    lock.l_len = 1;
+    for (;;) {
+        if (fcntl(fd, F_OFD_SETLK, &lock) == 0) return Lock::Taken;
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN || errno == EACCES) return Lock::Busy;
+        error = errno;
+        return Lock::Refused;
+    }
+}
+
+// This host's name as it goes into temporary file names: letters, digits and '-' only.
+std::string HostTag() {
+    char host[256] = {};
+    if (gethostname(host, sizeof host - 1) != 0) host[0] = '\0';
+    std::string tag;
+    for (const char* c = host; *c != '\0' && tag.size() < 64; ++c)
+        tag += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '-';
+    return tag.empty() ? std::string("host") : tag;
+}
+
+// Where a leftover cannot be locked because the file system refuses locks, its name tells: its
+// writer is gone when it is a process of this host that no longer runs. Names from other hosts are
+// left to those hosts.
+bool WriterGoneByName(const std::string& suffix) {
+    const std::string host = HostTag() + ".";
+    if (suffix.compare(0, host.size(), host) != 0) return false;
+    const std::size_t end = suffix.find('.', host.size());
+    const std::string digits = suffix.substr(host.size(), end == std::string::npos ? std::string::npos : end - host.size());
+    if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) return false;
+    const pid_t pid = static_cast<pid_t>(std::stol(digits));
+    return pid > 0 && kill(pid, 0) != 0 && errno == ESRCH;
+}
 
 std::string DirectoryOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
@@ -52,6 +102,38 @@ std::string ResolveLinks(std::string path) {
         path = (!target.empty() && target[0] == '/') ? target : JoinPath(DirectoryOf(path), target);
     }
     return path;
+}
+
+// Reads the whole file open at fd, from its start.
+ReadStatus ReadOpenFile(int fd, std::string& content, std::size_t maxBytes) {
+    content.clear();
+    struct stat st {};
+    ReadStatus status = ReadStatus::Read;
+    if (fstat(fd, &st) != 0) {
+        status = ReadStatus::Failed;
+    } else if (!S_ISREG(st.st_mode)) {
+        status = ReadStatus::NotRegular;
+    } else if (st.st_size < 0 || static_cast<unsigned long long>(st.st_size) > maxBytes) {
+        status = ReadStatus::TooLarge;
+    } else {
+        content.reserve(static_cast<std::size_t>(st.st_size));
+    }
+    char buffer[65536];
+    while (status == ReadStatus::Read) {
+        const ssize_t n = pread(fd, buffer, sizeof buffer, static_cast<off_t>(content.size()));
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno != EINTR) status = ReadStatus::Failed;
+            continue;
+        }
+        if (static_cast<std::size_t>(n) > maxBytes - content.size()) {
+            status = ReadStatus::TooLarge;  // grew while being read
+            break;
+        }
+        content.append(buffer, static_cast<std::size_t>(n));
+    }
+    if (status != ReadStatus::Read) std::string().swap(content);
+    return status;
 }
 
 bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
@@ -99,51 +181,53 @@ bool RewriteInPlace(const std::string& target, const std::string& content) {
     return close(fd) == 0 && ok;
 }
 
-// Every writer holds an flock on its temporary file until the file is renamed, so a temporary file
+// Every writer holds a lock on its temporary file until the file is renamed, so a temporary file
 // that can be locked belongs to a writer that is gone. Only regular files are looked at, never
-// through a link, and only while the name still leads to the file that was locked.
+// through a link, and only while the name still leads to the file that was looked at.
 void RemoveLeftovers(const std::string& target) {
     const std::string directory = DirectoryOf(target);
     const std::string prefix = NameOf(target) + ".tmp.";
     DIR* listing = opendir(directory.c_str());
     if (listing == nullptr) return;
-    std::vector<std::string> candidates;
+    std::vector<std::string> suffixes;
     while (const dirent* entry = readdir(listing)) {
         const std::string name = entry->d_name;
         if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0)
-            candidates.push_back(JoinPath(directory, name));
+            suffixes.push_back(name.substr(prefix.size()));
     }
     closedir(listing);
-    for (const std::string& candidate : candidates) {
-        int fd = open(candidate.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0) fd = open(candidate.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    for (const std::string& suffix : suffixes) {
+        const std::string candidate = JoinPath(directory, prefix + suffix);
+        const int fd = open(candidate.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
         if (fd < 0) continue;
         struct stat st {};
-        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-            StillNamed(fd, candidate)) {
-            unlink(candidate.c_str());
+        int error = 0;
+        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+            const Lock lock = TryLock(fd, error);
+            const bool gone = lock == Lock::Taken || (lock == Lock::Refused && WriterGoneByName(suffix));
+            if (gone && StillNamed(fd, candidate)) unlink(candidate.c_str());
         }
         close(fd);
     }
 }
 
 // Creates this writer's temporary file, locked. A cleaner that locked the fresh file before this
-// writer did may have removed it; then another name is taken.
+// writer did may have removed it or be about to; then another name is taken.
 int CreateTemp(const std::string& target, std::string& temp, int& createError) {
-    static unsigned long counter = 0;
-    const std::string prefix = ReplacementTempPrefix(target);
+    static std::atomic<unsigned long> counter{0};
+    const std::string prefix = ReplacementTempPrefix(target) + HostTag() + "." + std::to_string(getpid()) + ".";
     createError = 0;
     for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
-        temp = prefix + std::to_string(getpid()) + "." + std::to_string(++counter);
+        temp = prefix + std::to_string(++counter);
         const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0) {
             createError = errno;
             if (errno == EEXIST) continue;
             return -1;
         }
-        while (flock(fd, LOCK_EX) != 0 && errno == EINTR) {
-        }
-        if (StillNamed(fd, temp)) return fd;
+        // Refused: cleaners go by the name instead. Busy: a cleaner has it and will remove it.
+        int ignored = 0;
+        if (TryLock(fd, ignored) != Lock::Busy && StillNamed(fd, temp)) return fd;
         close(fd);
     }
     return -1;
@@ -186,33 +270,61 @@ bool ReplaceResolved(const std::string& target, const std::string& content) {
     return ok;
 }
 
-// Tries for the lock until kLockPatience has passed.
-bool LockWithPatience(int fd, std::chrono::steady_clock::time_point deadline) {
-    for (;;) {
-        if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
-        if (errno != EWOULDBLOCK && errno != EINTR) return false;
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(kLockRetry);
-    }
-}
+// An update's hold on its file. The lock is taken on the file itself, opened for reading and
+// writing; a missing file is created empty for it (an empty file reads as a missing one), so that
+// writers of a file that does not exist yet take turns too. The update reads through this
+// descriptor, never through one a lock could refuse.
+struct UpdateHold {
+    int fd = -1;
+    bool created = false;
+    bool locked = false;
+    std::string unlocked;  // why not, when there is a file but no lock
+};
 
-// Locks the file for one update: the file itself, or its folder while there is no file. A writer
-// that waited may find the name taken over by a newer file (the renamed result of the writer before
-// it), and then locks that one. After kLockPatience the update goes on without the lock: each write
-// still replaces the file whole, only a change made at the same moment may be lost.
-int LockForUpdate(const std::string& target) {
+// A writer that waited may find the name taken over by a newer file (the renamed result of the
+// writer before it), and then locks that one. After kLockPatience the update goes on without the
+// lock: each write still replaces the file whole, only a change made at the same moment may be lost.
+UpdateHold HoldForUpdate(const std::string& target) {
     const auto deadline = std::chrono::steady_clock::now() + kLockPatience;
+    auto pause = kLockRetryFirst;
+    int races = 0;
     for (;;) {
-        int fd = open(target.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        const bool missing = fd < 0 && errno == ENOENT;
-        if (missing) fd = open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0) return -1;
+        UpdateHold hold;
+        hold.fd = open(target.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (hold.fd < 0 && errno == ENOENT) {
+            hold.fd = open(target.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+            // Made by another writer in between; a dangling link too deep to follow would say so for ever.
+            if (hold.fd < 0 && errno == EEXIST && ++races < kTempNameAttempts) continue;
+            hold.created = hold.fd >= 0;
+        }
+        // Without a writable regular file there is nothing to lock, and the write is refused anyway.
+        if (hold.fd < 0) return hold;
         struct stat st {};
-        if (fstat(fd, &st) != 0 || (!missing && !S_ISREG(st.st_mode)) || !LockWithPatience(fd, deadline)) return fd;
-        struct stat now {};
-        const bool named = stat(target.c_str(), &now) == 0;
-        if (missing ? !named : (named && SameFile(st, now))) return fd;
-        close(fd);
+        if (fstat(hold.fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            close(hold.fd);
+            return UpdateHold{};
+        }
+        int error = 0;
+        Lock lock = TryLock(hold.fd, error);
+        while (lock == Lock::Busy && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(pause);
+            pause = std::min(pause * 2, kLockRetryMost);
+            lock = TryLock(hold.fd, error);
+        }
+        if (lock == Lock::Refused) {
+            hold.unlocked = std::string("the file system refuses locks: ") + std::strerror(error);
+            return hold;
+        }
+        if (lock == Lock::Busy) {
+            hold.unlocked = "another writer has held the lock for over " +
+                            std::to_string(std::chrono::duration_cast<std::chrono::seconds>(kLockPatience).count()) + " s";
+            return hold;
+        }
+        if (StillNamed(hold.fd, target)) {
+            hold.locked = true;
+            return hold;
+        }
+        close(hold.fd);
     }
 }
 
@@ -236,35 +348,10 @@ std::string JoinPath(const std::string& directory, const std::string& name) {
 ReadStatus ReadWholeFile(const std::string& path, std::string& content, std::size_t maxBytes) {
     content.clear();
     // Non-blocking, so that opening a pipe with no writer returns at once; only regular files are read.
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return errno == ENOENT ? ReadStatus::Missing : ReadStatus::Failed;
-    struct stat st {};
-    ReadStatus status = ReadStatus::Read;
-    if (fstat(fd, &st) != 0) {
-        status = ReadStatus::Failed;
-    } else if (!S_ISREG(st.st_mode)) {
-        status = ReadStatus::NotRegular;
-    } else if (st.st_size < 0 || static_cast<unsigned long long>(st.st_size) > maxBytes) {
-        status = ReadStatus::TooLarge;
-    } else {
-        content.reserve(static_cast<std::size_t>(st.st_size));
-    }
-    char buffer[65536];
-    while (status == ReadStatus::Read) {
-        const ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n == 0) break;
-        if (n < 0) {
-            if (errno != EINTR) status = ReadStatus::Failed;
-            continue;
-        }
-        if (static_cast<std::size_t>(n) > maxBytes - content.size()) {
-            status = ReadStatus::TooLarge;  // grew while being read
-            break;
-        }
-        content.append(buffer, static_cast<std::size_t>(n));
-    }
+    const ReadStatus status = ReadOpenFile(fd, content, maxBytes);
     close(fd);
-    if (status != ReadStatus::Read) std::string().swap(content);
     return status;
 }
 
@@ -275,16 +362,25 @@ bool ReplaceFileContent(const std::string& path, const std::string& content) {
     return ReplaceResolved(ResolveLinks(path), content);
 }
 
-bool UpdateFileContent(const std::string& path, std::size_t maxBytes, const std::function<bool(std::string&)>& edit) {
+bool UpdateFileContent(const std::string& path, std::size_t maxBytes, const std::function<bool(std::string&)>& edit,
+                       std::string* unlocked) {
+    if (unlocked != nullptr) unlocked->clear();
     if (path.empty()) return false;
     const std::string target = ResolveLinks(path);
-    const int lock = LockForUpdate(target);
+    const UpdateHold hold = HoldForUpdate(target);
+    if (unlocked != nullptr) *unlocked = hold.unlocked;
     std::string content;
-    const ReadStatus read = ReadWholeFile(target, content, maxBytes);
+    const ReadStatus read = hold.fd >= 0 ? ReadOpenFile(hold.fd, content, maxBytes) : ReadWholeFile(target, content, maxBytes);
     // A file that is there but unusable is refused rather than replaced by just this change.
     const bool ok = (read == ReadStatus::Read || read == ReadStatus::Missing) && edit(content) &&
                     ReplaceResolved(target, content);
-    if (lock >= 0) close(lock);
+    if (hold.fd >= 0) {
+        // The empty file made for the lock goes again when nothing was written into its place.
+        struct stat st {};
+        if (!ok && hold.created && fstat(hold.fd, &st) == 0 && st.st_size == 0 && StillNamed(hold.fd, target))
+            unlink(target.c_str());
+        close(hold.fd);
+    }
     return ok;
 }
 

@@ -1,9 +1,11 @@
 // Win32 file-system seam: the current directory, bounded reads of disk files, and replacement by a
-// flushed temporary file of the writer's own swapped in with ReplaceFileA (MoveFileExA for a new
-// file), rewriting in place only where the folder refuses new files. Writers of one file take turns
-// through a named mutex.
+// flushed temporary file of the writer's own renamed over the file through the writer's handle,
+// rewriting in place only where the folder refuses new files. Writers of one file take turns through
+// a mutex named after the file's identity.
 #include "platform/files.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <vector>
@@ -17,6 +19,11 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 // A writer holds the turn for one read and one small write; one that holds it much longer is hung,
 // and waiting on would hang this program too.
 constexpr DWORD kTurnPatienceMs = 10000;
+constexpr DWORD kRenamePatienceMs = 2000;
+constexpr DWORD kRenameRetryMs = 5;
+// Attributes the replacement takes over from the file it replaces.
+constexpr DWORD kKeptAttributes =
+    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 // Temporary names taken by others are skipped.
 constexpr int kTempNameAttempts = 100;
 
@@ -59,32 +66,96 @@ std::string DirectoryOf(const std::string& path) {
     return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
 }
 
-// One writer at a time per file, across processes: a mutex named after the file's full path (names
-// are matched without regard to case, as the file system does). A mutex left by a killed holder is
-// taken over; after kTurnPatienceMs the write goes on without the turn.
+std::string NameOf(const std::string& path) {
+    const std::size_t separator = path.find_last_of("\\/:");
+    return separator == std::string::npos ? path : path.substr(separator + 1);
+}
+
+std::string FullPath(const std::string& path) {
+    std::vector<char> full(MAX_PATH + 1);
+    DWORD n = ::GetFullPathNameA(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (n >= full.size()) {
+        full.resize(n + 1);
+        n = ::GetFullPathNameA(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    }
+    return n == 0 || n >= full.size() ? std::string() : std::string(full.data(), n);
+}
+
+// The volume serial number and file index of what path names (a folder too), as text.
+bool IdentityOf(const std::string& path, std::string& identity) {
+    HANDLE handle = ::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool known = ::GetFileInformationByHandle(handle, &info) != FALSE;
+    ::CloseHandle(handle);
+    if (!known) return false;
+    char text[40];
+    std::snprintf(text, sizeof text, "%08lx-%08lx%08lx", static_cast<unsigned long>(info.dwVolumeSerialNumber),
+                  static_cast<unsigned long>(info.nFileIndexHigh), static_cast<unsigned long>(info.nFileIndexLow));
+    identity = text;
+    return true;
+}
+
+// What names the writers' turn: the file's identity, so that every way of reaching the file (a
+// mapped drive, its UNC path, a short name) meets the same turn; while there is no file, its
+// folder's identity and its name (matched without regard to case, as the file system does).
+bool TurnKey(const std::string& path, std::string& key) {
+    std::string identity;
+    if (IdentityOf(path, identity)) {
+        key = "KOVEXFuel-file-" + identity;
+        return true;
+    }
+    if (!IsMissingError(::GetLastError())) return false;
+    const std::string full = FullPath(path);
+    const std::string folder = DirectoryOf(full);
+    if (full.empty() || folder.empty() || !IdentityOf(folder, identity)) return false;
+    std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+    for (char c : NameOf(full)) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    }
+    char name[24];
+    std::snprintf(name, sizeof name, "%016llx", static_cast<unsigned long long>(hash));
+    key = "KOVEXFuel-new-" + identity + "-" + name;
+    return true;
+}
+
+// One writer at a time per file, across processes and sessions: a mutex in the global namespace
+// (the session's own where a global one is refused) named by TurnKey. Each write gives the file a
+// new identity, so a writer that waited checks that the key still names the file, and otherwise
+// takes the turn of the file there now. A mutex left by a killed holder is taken over; after
+// kTurnPatienceMs the write goes on without the turn.
 class WriterTurn {
 public:
     explicit WriterTurn(const std::string& path) {
-        std::vector<char> full(MAX_PATH + 1);
-        DWORD n = ::GetFullPathNameA(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-        if (n >= full.size()) {
-            full.resize(n + 1);
-            n = ::GetFullPathNameA(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+        const ULONGLONG deadline = ::GetTickCount64() + kTurnPatienceMs;
+        std::string key;
+        // Without a file or a folder to key by, the write meets the refusal itself.
+        if (!TurnKey(path, key)) return;
+        for (;;) {
+            mutex_ = ::CreateMutexA(nullptr, FALSE, ("Global\\" + key).c_str());
+            if (mutex_ == nullptr) mutex_ = ::CreateMutexA(nullptr, FALSE, ("Local\\" + key).c_str());
+            if (mutex_ == nullptr) {
+                unlocked_ = "no mutex for the writers could be made: error " + std::to_string(::GetLastError());
+                return;
+            }
+            const ULONGLONG now = ::GetTickCount64();
+            const DWORD waited = ::WaitForSingleObject(mutex_, now < deadline ? static_cast<DWORD>(deadline - now) : 0);
+            if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+                unlocked_ = "another writer has held the turn for over " + std::to_string(kTurnPatienceMs / 1000) + " s";
+                return;
+            }
+            std::string current;
+            if (!TurnKey(path, current) || current == key) {
+                owned_ = true;
+                return;
+            }
+            ::ReleaseMutex(mutex_);
+            ::CloseHandle(mutex_);
+            mutex_ = nullptr;
+            key = current;
         }
-        if (n == 0 || n >= full.size()) return;
-        std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
-        for (DWORD i = 0; i < n; ++i) {
-            char c = full[i];
-            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-            if (c == '/') c = '\\';
-            hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-        }
-        char name[64];
-        std::snprintf(name, sizeof name, "Local\\KOVEXFuel-file-%016llx", static_cast<unsigned long long>(hash));
-        mutex_ = ::CreateMutexA(nullptr, FALSE, name);
-        if (mutex_ == nullptr) return;
-        const DWORD waited = ::WaitForSingleObject(mutex_, kTurnPatienceMs);
-        owned_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
     }
     ~WriterTurn() {
         if (owned_) ::ReleaseMutex(mutex_);
@@ -93,15 +164,18 @@ public:
     WriterTurn(const WriterTurn&) = delete;
     WriterTurn& operator=(const WriterTurn&) = delete;
 
-    bool owned() const { return owned_; }
+    // Why the write goes on without the turn; empty when it has it (or there is nothing to key by).
+    const std::string& unlocked() const { return unlocked_; }
 
 private:
     HANDLE mutex_ = nullptr;
     bool owned_ = false;
+    std::string unlocked_;
 };
 
-// Temporary files of writers that are gone. Called only with the turn held, so no other writer is
-// between closing its temporary file and swapping it in; a file still open refuses to be deleted.
+// Temporary files of writers that are gone. A writer holds its temporary file open without
+// delete-sharing until it has renamed it, so deleting a live writer's file fails; a killed writer's
+// handle is closed by the system.
 void RemoveLeftovers(const std::string& path) {
     const std::string prefix = ReplacementTempPrefix(path);
     const std::string directory = DirectoryOf(path);
@@ -116,14 +190,16 @@ void RemoveLeftovers(const std::string& path) {
     for (const std::string& name : names) ::DeleteFileA(name.c_str());
 }
 
-// Creates this writer's temporary file, open for it alone.
-HANDLE CreateTemp(const std::string& path, std::string& temp, DWORD& createError) {
-    static unsigned long counter = 0;
-    const std::string prefix = ReplacementTempPrefix(path);
+// Creates this writer's temporary file, held open until it is renamed: nobody else may delete it
+// (another writer may still open the renamed file for writing before this handle closes).
+HANDLE CreateTemp(const std::string& path, DWORD attributes, std::string& temp, DWORD& createError) {
+    static std::atomic<unsigned long> counter{0};
+    const std::string prefix = ReplacementTempPrefix(path) + std::to_string(::GetCurrentProcessId()) + ".";
     createError = 0;
     for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
-        temp = prefix + std::to_string(::GetCurrentProcessId()) + "." + std::to_string(++counter);
-        HANDLE file = ::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        temp = prefix + std::to_string(++counter);
+        HANDLE file = ::CreateFileA(temp.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
+                                    attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes, nullptr);
         if (file != INVALID_HANDLE_VALUE) return file;
         createError = ::GetLastError();
         if (createError != ERROR_FILE_EXISTS && createError != ERROR_ALREADY_EXISTS) break;
@@ -131,8 +207,48 @@ HANDLE CreateTemp(const std::string& path, std::string& temp, DWORD& createError
     return INVALID_HANDLE_VALUE;
 }
 
-bool ReplaceInTurn(const std::string& path, const std::string& content, bool turnHeld) {
-    // A read-only file stays refused even where the folder would allow a swap over it.
+// The rename takes a path in the system's own form: \??\C:\... or \??\UNC\server\share\...
+std::wstring SystemPath(const std::string& path) {
+    std::string full = FullPath(path);
+    std::vector<char> longer(full.size() + MAX_PATH + 1);
+    const DWORD n = ::GetLongPathNameA(full.c_str(), longer.data(), static_cast<DWORD>(longer.size()));
+    if (n > 0 && n < longer.size()) full.assign(longer.data(), n);  // the file's own name, not a short alias
+    if (full.compare(0, 4, "\\\\?\\") == 0 || full.compare(0, 4, "\\\\.\\") == 0) {
+        full = "\\??\\" + full.substr(4);
+    } else if (full.compare(0, 2, "\\\\") == 0) {
+        full = "\\??\\UNC\\" + full.substr(2);
+    } else {
+        full = "\\??\\" + full;
+    }
+    const int wide = ::MultiByteToWideChar(CP_ACP, 0, full.data(), static_cast<int>(full.size()), nullptr, 0);
+    std::wstring text(wide > 0 ? static_cast<std::size_t>(wide) : 0u, L'\0');
+    if (wide > 0) ::MultiByteToWideChar(CP_ACP, 0, full.data(), static_cast<int>(full.size()), text.data(), wide);
+    return text;
+}
+
+// Renames the open temporary file over path through its own handle, so that it is never without
+// its writer's protection from deletion. A file held open without delete-sharing refuses to be
+// replaced: by a scanner or an indexer for a moment, or by a writer between its own rename and
+// closing its handle; that is waited out for a while.
+bool RenameOver(HANDLE file, const std::string& path) {
+    const std::wstring target = SystemPath(path);
+    if (target.empty()) return false;
+    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t));
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    info->ReplaceIfExists = TRUE;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
+    std::copy(target.begin(), target.end(), info->FileName);
+    for (DWORD waited = 0;; waited += kRenameRetryMs) {
+        if (::SetFileInformationByHandle(file, FileRenameInfo, info, static_cast<DWORD>(buffer.size()))) return true;
+        const DWORD error = ::GetLastError();
+        if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) || waited >= kRenamePatienceMs) return false;
+        ::Sleep(kRenameRetryMs);
+    }
+}
+
+bool ReplaceInTurn(const std::string& path, const std::string& content) {
+    // A read-only file stays refused even where the folder would allow a rename over it.
     const DWORD attributes = ::GetFileAttributesA(path.c_str());
     const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
     if (!exists && !IsMissingError(::GetLastError())) return false;
@@ -145,27 +261,18 @@ bool ReplaceInTurn(const std::string& path, const std::string& content, bool tur
         if (!disk) return false;
     }
 
-    if (turnHeld) RemoveLeftovers(path);
+    RemoveLeftovers(path);
     std::string temp;
     DWORD createError = 0;
-    HANDLE file = CreateTemp(path, temp, createError);
+    HANDLE file = CreateTemp(path, exists ? attributes & kKeptAttributes : 0, temp, createError);
     if (file == INVALID_HANDLE_VALUE) {
         if (exists && createError == ERROR_ACCESS_DENIED) return RewriteInPlace(path, content);
         return false;
     }
-    bool ok = WriteAll(file, content) && ::FlushFileBuffers(file);
-    ok = ::CloseHandle(file) && ok;
-    if (ok && exists) {
-        ok = ::ReplaceFileA(path.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) ||
-             ::MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    } else if (ok) {
-        ok = ::MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    }
-    if (!ok) {
-        ::DeleteFileA(temp.c_str());
-        return false;
-    }
-    return true;
+    const bool ok = WriteAll(file, content) && ::FlushFileBuffers(file) && RenameOver(file, path);
+    ::CloseHandle(file);
+    if (!ok) ::DeleteFileA(temp.c_str());
+    return ok;
 }
 
 }  // namespace
@@ -227,23 +334,26 @@ ReadStatus ReadWholeFile(const std::string& path, std::string& content, std::siz
     return status;
 }
 
-// Links are not followed here: ReplaceFileA keeps the replaced file's attributes and security itself.
+// Links are not followed here: the replacement takes the file's attributes, and the folder's
+// inherited permissions as any new file there does.
 std::string ReplacementTempPrefix(const std::string& path) { return path + ".tmp."; }
 
 bool ReplaceFileContent(const std::string& path, const std::string& content) {
     if (path.empty()) return false;
     const WriterTurn turn(path);
-    return ReplaceInTurn(path, content, turn.owned());
+    return ReplaceInTurn(path, content);
 }
 
-bool UpdateFileContent(const std::string& path, std::size_t maxBytes, const std::function<bool(std::string&)>& edit) {
+bool UpdateFileContent(const std::string& path, std::size_t maxBytes, const std::function<bool(std::string&)>& edit,
+                       std::string* unlocked) {
+    if (unlocked != nullptr) unlocked->clear();
     if (path.empty()) return false;
     const WriterTurn turn(path);
+    if (unlocked != nullptr) *unlocked = turn.unlocked();
     std::string content;
     const ReadStatus read = ReadWholeFile(path, content, maxBytes);
     // A file that is there but unusable is refused rather than replaced by just this change.
-    return (read == ReadStatus::Read || read == ReadStatus::Missing) && edit(content) &&
-           ReplaceInTurn(path, content, turn.owned());
+    return (read == ReadStatus::Read || read == ReadStatus::Missing) && edit(content) && ReplaceInTurn(path, content);
 }
 
 }  // namespace plat

@@ -3,12 +3,15 @@
 // tests run as root; the folders it must be able to write are given to that user.
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
+#include <initializer_list>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -26,7 +29,9 @@
 
 namespace {
 
-constexpr int kKillRounds = 200;
+constexpr int kKillRounds = 100;
+// Steps of each writer in the concurrency test, with kills between them.
+constexpr long kOwnKeySteps = 60;
 
 bool IsRoot() { return geteuid() == 0; }
 
@@ -254,22 +259,36 @@ TEST(SettingsCrashSafety, KilledWriterLeavesOldOrNewFile) {
     }
     const std::string tempPrefix = fs::path(plat::ReplacementTempPrefix(path)).filename().string();
 
-    // Kill moments spread over about three write durations, so kills land both inside writes and
-    // between them whatever this machine's disk speed.
+    // Each writer says when a write is done; most kills come a moment after such a word, within
+    // about one write's time, so they land inside the next write however fast this machine is now.
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < 3; ++i) ASSERT_TRUE(WriteProfileString(path, "WINDOW", "X", "0"));
     const auto oneWrite =
         std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count() / 3;
     std::mt19937 random(12345);
-    std::uniform_int_distribution<long> delay(0, 3 * static_cast<long>(oneWrite) + 200);
+    std::uniform_int_distribution<long> delay(0, static_cast<long>(oneWrite));
+    std::uniform_int_distribution<int> writesFirst(0, 2);
     int killedMidWrite = 0;
     std::set<std::string> seen;
     for (int round = 0; round < kKillRounds; ++round) {
+        int done[2];
+        ASSERT_EQ(pipe(done), 0);
         const pid_t pid = fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
-            for (int i = 0;; ++i) WriteProfileString(path, "WINDOW", "X", i % 2 ? "1111" : "2222");
+            close(done[0]);
+            for (int i = 0;; ++i) {
+                WriteProfileString(path, "WINDOW", "X", i % 2 ? "1111" : "2222");
+                (void)!write(done[1], "w", 1);
+            }
         }
+        close(done[1]);
+        for (int waited = writesFirst(random); waited > 0; --waited) {
+            pollfd readable{done[0], POLLIN, 0};
+            char word;
+            ASSERT_TRUE(poll(&readable, 1, 20000) == 1 && read(done[0], &word, 1) == 1) << "no write done within 20 s";
+        }
+        close(done[0]);
         std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
         kill(pid, SIGKILL);
         int status = 0;
@@ -298,13 +317,13 @@ TEST(SettingsCrashSafety, KilledWriterLeavesOldOrNewFile) {
 
 namespace {
 
-// Forks a process that runs step(0), step(1), ... until `seconds` have passed (or for ever, until
-// killed); it exits 0 if every step returned true and 1 at the first that did not.
-pid_t ForkLoop(double seconds, const std::function<bool(long)>& step) {
+// Forks a process that runs step(0), step(1), ... until `steps` are done or `seconds` have passed
+// (or for ever, until killed); it exits 0 if every step returned true and 1 at the first that did not.
+pid_t ForkLoop(double seconds, const std::function<bool(long)>& step, long steps = LONG_MAX) {
     const pid_t pid = fork();
     if (pid != 0) return pid;
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    for (long i = 0; std::chrono::steady_clock::now() < end; ++i)
+    for (long i = 0; i < steps && std::chrono::steady_clock::now() < end; ++i)
         if (!step(i)) _exit(1);
     _exit(0);
 }
@@ -314,14 +333,28 @@ bool EndedWell(pid_t pid) {
     return waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-// Kills writers started by start() one after another at random moments for `seconds`, calling
-// check() after each kill; returns how many were killed.
-int KillWritersFor(double seconds, const std::function<pid_t()>& start, const std::function<void()>& check) {
+// Whether the child is still at work (it is not reaped here).
+bool Running(pid_t pid) {
+    siginfo_t info{};
+    return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
+}
+
+// While the writers under test run (two minutes at most, then they are stopped and fail), kills
+// writers started by start() one after another at random moments, calling check() after each kill;
+// returns how many were killed.
+int KillWritersWhile(std::initializer_list<pid_t> running, const std::function<pid_t()>& start,
+                     const std::function<void()>& check) {
     std::mt19937 random(777);
     std::uniform_int_distribution<int> delayUs(0, 6000);
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    const auto anyRunning = [&] { return std::any_of(running.begin(), running.end(), Running); };
     int kills = 0;
-    while (std::chrono::steady_clock::now() < end && !::testing::Test::HasFatalFailure()) {
+    while (anyRunning() && !::testing::Test::HasFatalFailure()) {
+        if (std::chrono::steady_clock::now() > end) {
+            for (const pid_t pid : running) kill(pid, SIGKILL);
+            ADD_FAILURE() << "the writers did not finish within two minutes";
+            break;
+        }
         const pid_t victim = start();
         std::this_thread::sleep_for(std::chrono::microseconds(delayUs(random)));
         kill(victim, SIGKILL);
@@ -352,8 +385,8 @@ TEST(SettingsConcurrency, WholeFileWritersNeverFailMixOrPileUp) {
     const pid_t a = ForkLoop(4, [&](long) { return plat::ReplaceFileContent(path, contents[0]); });
     const pid_t b = ForkLoop(4, [&](long) { return plat::ReplaceFileContent(path, contents[1]); });
     int mostTemps = 0;
-    const int kills = KillWritersFor(
-        4.5, [&] { return ForkLoop(1e9, [&](long) { return plat::ReplaceFileContent(path, contents[2]); }); },
+    const int kills = KillWritersWhile(
+        {a, b}, [&] { return ForkLoop(1e9, [&](long) { return plat::ReplaceFileContent(path, contents[2]); }); },
         [&] {
             const std::string now = ReadBytes(path);
             ASSERT_TRUE(now == contents[0] || now == contents[1] || now == contents[2]) << now.size() << " bytes";
@@ -379,16 +412,19 @@ TEST(SettingsConcurrency, PanelsWritingTheirOwnKeysLoseNothing) {
     const std::string tempPrefix = fs::path(plat::ReplacementTempPrefix(path)).filename().string();
     // Each writer checks that its key still holds what it wrote last, then writes the next value.
     const auto ownKeyWriter = [&](const char* section, const char* key) {
-        return ForkLoop(4, [=](long i) {
-            return ReadProfileString(path, section, key, "") == std::to_string(i) &&
-                   WriteProfileString(path, section, key, std::to_string(i + 1));
-        });
+        return ForkLoop(
+            1e9,
+            [=](long i) {
+                return ReadProfileString(path, section, key, "") == std::to_string(i) &&
+                       WriteProfileString(path, section, key, std::to_string(i + 1));
+            },
+            kOwnKeySteps);
     };
     const pid_t a = ownKeyWriter("WINDOW", "X");
     const pid_t b = ownKeyWriter("WINSIZE", "WIDTH");
     int mostTemps = 0;
-    const int kills = KillWritersFor(
-        4.5,
+    const int kills = KillWritersWhile(
+        {a, b},
         [&] {
             return ForkLoop(1e9, [&](long i) { return WriteProfileString(path, "WINSIZE", "HEIGHT", std::to_string(i)); });
         },
@@ -406,8 +442,8 @@ TEST(SettingsConcurrency, PanelsWritingTheirOwnKeysLoseNothing) {
     const long x = std::stol(ReadProfileString(path, "WINDOW", "X", ""));
     const long width = std::stol(ReadProfileString(path, "WINSIZE", "WIDTH", ""));
     std::printf("X written %ld times, WIDTH %ld times; %d writers killed\n", x, width, kills);
-    EXPECT_GT(x, 50);
-    EXPECT_GT(width, 50);
+    EXPECT_EQ(x, kOwnKeySteps);
+    EXPECT_EQ(width, kOwnKeySteps);
     ASSERT_TRUE(WriteProfileString(path, "WINSIZE", "HEIGHT", "1"));
     EXPECT_EQ(Listing(dir.path()), std::set<std::string>{"KOVEXFuel.INI"});
 }
