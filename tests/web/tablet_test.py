@@ -171,7 +171,7 @@ def check_layouts(browser, url, shots):
         browser.size(width, height, 1, False)
         browser.call("Page.navigate", url=f"{url}?layout={name}")
         browser.wait_for(f"{VISIBLE}.length > 0 && !document.getElementById('panel').classList.contains('stale')",
-                         f"the {name} layout shows live meters")
+                         f"the {name} layout shows live meters", seconds=30)
         shown = dict(browser.eval(VISIBLE))
         engines = {label.split()[1] for label in shown}
         if name.startswith("engine"):
@@ -202,7 +202,7 @@ def tap(browser, x, y):
 def check_awake_and_fullscreen(browser, url):
     browser.call("Browser.setPermission", permission={"name": "screen-wake-lock"}, setting="granted", origin=url[:-1])
     browser.call("Page.navigate", url=url)
-    browser.wait_for("typeof awake === 'object' && document.readyState === 'complete'", "the page loads")
+    browser.wait_for("typeof awake === 'object' && document.readyState === 'complete'", "the page loads", seconds=30)
     assert browser.eval("awake.how === 'wake-lock' && awake.lock === null"), "a wake lock taken before any tap"
     tap(browser, 5, 300)
     browser.wait_for("awake.lock && !awake.lock.released && awake.how === 'wake-lock'", "the first tap takes a wake lock")
@@ -217,7 +217,7 @@ def check_awake_and_fullscreen(browser, url):
     # Without the API (plain http on the LAN): the video is armed, and the first tap plays it.
     browser.call("Page.addScriptToEvaluateOnNewDocument", source="delete Navigator.prototype.wakeLock;")
     browser.call("Page.navigate", url=url)
-    browser.wait_for("typeof awake === 'object' && document.readyState === 'complete'", "the page loads again")
+    browser.wait_for("typeof awake === 'object' && document.readyState === 'complete'", "the page loads again", seconds=30)
     assert browser.eval("awake.how === 'video' && awake.video !== null && awake.video.paused && "
                         "awake.video.muted && awake.video.loop"), "the video is not armed where the wake lock is missing"
     tap(browser, 5, 300)
@@ -240,7 +240,7 @@ def main():
         browser = Browser()
         browser.call("Page.enable")
         browser.call("Page.navigate", url=server.url)
-        browser.wait_for("document.readyState === 'complete'", "the page loads")
+        browser.wait_for("document.readyState === 'complete'", "the page loads", seconds=30)
         check_manifest(browser, server.url)
         check_layouts(browser, server.url, options.get("--screenshots"))
         check_awake_and_fullscreen(browser, server.url)
