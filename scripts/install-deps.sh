@@ -14,6 +14,7 @@ packages=(
   dpkg-dev help2man lintian mmdebstrap
   libboost-dev python3 chromium
   mount procps
+  libqrencode-dev zbar-tools
 )
 [ "${1:-}" = "--bench" ] && packages+=(redis-server redis-tools)
 missing=()

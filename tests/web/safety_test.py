@@ -51,8 +51,9 @@ def main():
         # Only the page and its pictures; nothing of the file system, whatever the spelling.
         assert get(port, "/") == 200 and get(port, "/img/fuel.png") == 200 and get(port, "/img/lcd.png") == 200
         assert get(port, "/", "HEAD") == 200
+        assert get(port, "/?layout=engine1") == 200 and get(port, "/manifest.webmanifest") == 200
         for target in ["/../../../../etc/passwd", "/img/../img/fuel.png", "/img/%2e%2e/%2e%2e/etc/passwd",
-                       "/img/", "/img", "/index.html", "//etc/passwd", "/img/fuel.txr", "/img/fuel.png?x=1",
+                       "/img/", "/img", "/index.html", "//etc/passwd", "/img/fuel.txr", "/img/fuel.png?x=1", "/qr?x=1", "/manifest.webmanifest?",
                        "http://x/etc/passwd", "*"]:
             assert get(port, target) == 404, f"{target} is not 404"
         for method in ["POST", "PUT", "DELETE", "OPTIONS"]:

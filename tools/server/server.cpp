@@ -12,11 +12,13 @@
 #include "platform/clock.h"
 #include "platform/eventloop.h"
 #include "platform/process.h"
+#include "platform/terminal.h"
 #include "simlink/panelvariables.h"
 #include "tools/server/reply.h"
 #include "tools/server/request.h"
 #include "tools/server/valuesource.h"
 #include "tools/web/panelmessage.h"
+#include "tools/web/qrcode.h"
 #include "tools/web/webserver.h"
 
 namespace {
@@ -234,6 +236,8 @@ int RunServer(const ServerOptions& serverOptions) {
             return 1;
         }
         std::printf("web page at %s\n", page.c_str());
+        // For a tablet's camera; a log or a pipe gets the address alone (the code is at /qr).
+        if (plat::StdoutIsTerminal()) std::fputs(QrTerminalText(page, plat::TerminalShowsUtf8()).c_str(), stdout);
     }
     if (!StartValueSource(options)) {
         StopWebServer();

@@ -18,6 +18,7 @@
 #include <boost/beast/websocket.hpp>
 
 #include "platform/eventloop.h"
+#include "tools/web/qrcode.h"
 #include "tools/web/webfiles.h"
 
 namespace {
@@ -36,6 +37,7 @@ constexpr auto kRequestTime = std::chrono::seconds(10);
 constexpr auto kStalledPush = std::chrono::seconds(3);  // a browser that stops reading is dropped
 constexpr int kSendBuffer = 32768;  // what the system may hold for a browser that reads slowly
 constexpr const char* kLivePath = "/live";
+constexpr const char* kQrPath = "/qr";
 
 class Live;
 
@@ -46,6 +48,8 @@ struct Web {
     std::mutex mutex;
     std::string newest;                // guarded by mutex
     std::atomic<bool> pushPosted{false};
+    std::string qrPng;  // the page address's code, made once at start; empty without QR codes
+    WebFile qrFile{kQrPath, "image/png", nullptr, 0};
     asio::io_context io{1};
     tcp::acceptor acceptor{io};
     std::thread thread;
@@ -136,6 +140,17 @@ private:
     std::chrono::steady_clock::time_point writeStarted_;
 };
 
+// The file a request names exactly, a packed one or the page address's code; only the page takes a
+// query (its layout for a fixed screen).
+const WebFile* FileFor(const std::string& target) {
+    const std::string path = target.rfind("/?", 0) == 0 ? "/" : target;
+    if (path == kQrPath) return web().qrFile.size ? &web().qrFile : nullptr;
+    for (std::size_t i = 0; i < kWebFileCount; ++i) {
+        if (path == kWebFiles[i].path) return &kWebFiles[i];
+    }
+    return nullptr;
+}
+
 class Visit : public std::enable_shared_from_this<Visit> {
 public:
     Visit(tcp::socket&& socket, std::unique_ptr<Place> place) : stream_(std::move(socket)), place_(std::move(place)) {}
@@ -166,13 +181,11 @@ private:
         if (request.method() != http::verb::get && request.method() != http::verb::head) {
             return Answer(http::status::method_not_allowed, "method not allowed\n", "text/plain", false);
         }
-        for (std::size_t i = 0; i < kWebFileCount; ++i) {
-            const WebFile& file = kWebFiles[i];
-            if (target != file.path) continue;
+        if (const WebFile* file = FileFor(target)) {
             const std::string body = request.method() == http::verb::head
                                          ? std::string()
-                                         : std::string(reinterpret_cast<const char*>(file.data), file.size);
-            return Answer(http::status::ok, body, file.contentType, request.keep_alive(), file.size);
+                                         : std::string(reinterpret_cast<const char*>(file->data), file->size);
+            return Answer(http::status::ok, body, file->contentType, request.keep_alive(), file->size);
         }
         Answer(http::status::not_found, "not found\n", "text/plain", false);
     }
@@ -249,6 +262,12 @@ std::string ShownHost(const asio::ip::address& bound) {
     return "127.0.0.1";
 }
 
+void SetPageCode(const std::string& pageAddress) {
+    web().qrPng = QrPng(pageAddress);
+    web().qrFile.data = reinterpret_cast<const unsigned char*>(web().qrPng.data());
+    web().qrFile.size = web().qrPng.size();
+}
+
 }  // namespace
 
 bool StartWebServer(const std::string& address, std::uint16_t port, std::string& pageAddress, std::string& error) {
@@ -272,6 +291,7 @@ bool StartWebServer(const std::string& address, std::uint16_t port, std::string&
         return false;
     }
     pageAddress = "http://" + ShownHost(bound) + ":" + std::to_string(w.acceptor.local_endpoint().port()) + "/";
+    SetPageCode(pageAddress);
     AcceptNext();
     w.thread = std::thread([&w] { w.io.run(); });
     return true;
