@@ -12,6 +12,7 @@
 #include "platform/eventloop.h"
 #include "platform/process.h"
 #include "simlink/panelvariables.h"
+#include "tools/server/announce_server.h"
 #include "tools/server/reply.h"
 #include "tools/server/request.h"
 #include "tools/server/valuesource.h"
@@ -224,9 +225,10 @@ int RunServer(const ServerOptions& serverOptions) {
         std::fprintf(stderr, "kovex-server: %s\n", error.c_str());
         return 1;
     }
-    std::printf("listening on %s\n", plat::NetLocalName(listener).c_str());
+    const std::string listenName = plat::NetLocalName(listener);
+    std::printf("listening on %s\n", listenName.c_str());
+    std::string page;
     if (options.web) {
-        std::string page;
         if (!StartWebServer(options.listenAddress, options.webPort, page, error)) {
             std::fprintf(stderr, "kovex-server: %s\n", error.c_str());
             plat::NetClose(listener);
@@ -239,6 +241,7 @@ int RunServer(const ServerOptions& serverOptions) {
         plat::NetClose(listener);
         return 1;
     }
+    const auto announcer = StartAnnouncing(options, listenName, page);
 
     int status = 0;
     const std::uint32_t start = plat::TickCount();
