@@ -7,6 +7,7 @@
 #include <avahi-common/error.h>
 #include <avahi-common/malloc.h>
 #include <avahi-common/thread-watch.h>
+#include <avahi-common/timeval.h>
 
 namespace plat {
 
@@ -80,11 +81,24 @@ void OnClientState(AvahiClient* c, AvahiClientState state, void* data) {
     }
 }
 
+void RetryClient(AvahiTimeout* timeout, void* data) {
+    avahi_threaded_poll_get(static_cast<Announcer::Impl*>(data)->poll)->timeout_free(timeout);
+    StartClient(*static_cast<Announcer::Impl*>(data));
+}
+
 void StartClient(Announcer::Impl& impl) {
     int error = 0;
-    impl.client = avahi_client_new(avahi_threaded_poll_get(impl.poll), AVAHI_CLIENT_NO_FAIL, OnClientState,
-                                   &impl, &error);
-    if (!impl.client) impl.report(std::string("announcing is off: ") + avahi_strerror(error));
+    const AvahiPoll* api = avahi_threaded_poll_get(impl.poll);
+    impl.client = avahi_client_new(api, AVAHI_CLIENT_NO_FAIL, OnClientState, &impl, &error);
+    if (impl.client) return;
+    // Without a system bus at all the library does not wait for the daemon itself; this does.
+    if (!impl.waitingReported)
+        impl.report(std::string("announcing is off: ") + avahi_strerror(error) +
+                    " (announcing as soon as the avahi daemon starts)");
+    impl.waitingReported = true;
+    timeval retry{};
+    avahi_elapse_time(&retry, 5000, 0);
+    api->timeout_new(api, &retry, RetryClient, &impl);
 }
 
 }  // namespace
