@@ -71,6 +71,7 @@ find_program(GZIP gzip REQUIRED)
 set(CPACK_PACKAGE_CONTACT "KOVEXFuel developers <kovexfuel@example.org>")
 set(KOVEX_PANEL_PROGRAM ${CMAKE_INSTALL_PREFIX}/${KOVEX_PANEL_DIR}/KOVEXFuel)
 set(KOVEX_DATA_PATH ${CMAKE_INSTALL_PREFIX}/${KOVEX_DATA_DIR})
+set(KOVEX_FIND_PROGRAM ${CMAKE_INSTALL_PREFIX}/bin/kovex-find)
 configure_file(${KOVEX_PKG_SOURCE}/kovexfuel.in ${KOVEX_PKG_BUILD}/kovexfuel @ONLY)
 configure_file(${KOVEX_PKG_SOURCE}/kovexfuel.1.in ${KOVEX_PKG_BUILD}/kovexfuel.1 @ONLY)
 configure_file(${KOVEX_PKG_SOURCE}/kovex-server.service.in ${KOVEX_PKG_BUILD}/kovex-server.service @ONLY)
@@ -82,7 +83,8 @@ configure_file(${KOVEX_PKG_SOURCE}/changelog.in ${KOVEX_PKG_BUILD}/changelog @ON
 set(KOVEX_MANPAGES)
 file(MAKE_DIRECTORY ${KOVEX_PKG_BUILD}/help)
 foreach(entry "kovex-server|answer the KOVEXFuel panel's remote variable requests over TCP"
-              "kovex-simulator|play the flight simulator's side of the FSUIPC link")
+              "kovex-simulator|play the flight simulator's side of the FSUIPC link"
+              "kovex-find|list the KOVEXFuel servers announced on the local network")
   string(REPLACE "|" ";" entry "${entry}")
   list(GET entry 0 tool)
   list(GET entry 1 summary)
@@ -111,7 +113,7 @@ add_custom_target(kovex_package_files ALL
   DEPENDS ${KOVEX_MANPAGES} ${KOVEX_PKG_BUILD}/kovexfuel.1.gz ${KOVEX_PKG_BUILD}/changelog.gz ${KOVEX_PKG_BUILD}/icons.stamp)
 
 install(TARGETS KOVEXFuel RUNTIME DESTINATION ${KOVEX_PANEL_DIR})
-install(TARGETS kovex-server kovex-simulator RUNTIME DESTINATION bin)
+install(TARGETS kovex-server kovex-simulator kovex-find RUNTIME DESTINATION bin)
 install(PROGRAMS ${KOVEX_PKG_BUILD}/kovexfuel DESTINATION bin)
 file(GLOB KOVEX_IMAGES ${CMAKE_SOURCE_DIR}/assets/*.txr)
 install(FILES ${KOVEX_IMAGES} ${CMAKE_SOURCE_DIR}/assets/lcd.bmp ${CMAKE_SOURCE_DIR}/assets/plane2.ico
@@ -136,5 +138,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # SDL opens libGL.so.1 itself when it makes the GL context, so the binaries do not name it.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS libgl1)
+# The daemon does the announcing and finding; nss-mdns lets NAME.local be typed as the server.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "avahi-daemon, libnss-mdns")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -15,6 +15,7 @@ packages=(
   libboost-dev python3 chromium
   mount procps
   libqrencode-dev zbar-tools
+  libavahi-client-dev avahi-daemon avahi-utils dbus
 )
 [ "${1:-}" = "--bench" ] && packages+=(redis-server redis-tools)
 missing=()

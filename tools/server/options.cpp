@@ -39,6 +39,11 @@ const char* ServerUsage() {
            "  --port N             TCP port (default 8765; 0 picks a free one)\n"
            "  --web PORT           also serve the panel as a web page on this TCP port, on the same address\n"
            "                       (0 picks a free one); browsers get live values over a WebSocket\n"
+           "  --no-announce        do not announce the server and its page on the local network; without it,\n"
+           "                       both are announced over DNS-SD on multicast DNS (service types\n"
+           "                       _kovexfuel._tcp and _http._tcp) unless the address is a loopback one\n"
+           "  --name NAME          the name announced (default \"KOVEXFuel on HOST\"); a name taken on the\n"
+           "                       network is replaced by the next free one, which is printed\n"
            "  --log-requests       print each request as it arrives: \"request A:P offset,size,kind\"\n"
            "                       (a backslash, control bytes and bytes from 0x7F up as \\\\, \\n, \\r, \\t, \\xHH)\n"
            "  --max-clients N      connections served at once (default 500); more wait for a place\n"
@@ -75,6 +80,7 @@ const char* ServerUsage() {
            "\n"
            "Output: a first line \"listening on ADDRESS:PORT\" (with --web, a second \"web page at URL\" and,\n"
            "when the output is a terminal, the page's QR code below it), then\n"
+           "\"announced on the network as \"NAME\"\" or \"announcing is off: REASON\" when announcing,\n"
            "\"client ADDRESS:PORT connected (N open)\"\n"
            "and \"client ADDRESS:PORT left: REASON (N open)\", the reason one of: closed by peer, connection lost,\n"
            "request not understood, request too long, request unfinished for 10 s, not reading its replies,\n"
@@ -130,6 +136,11 @@ bool ParseServerOptions(int argc, char** argv, ServerOptions& options, std::stri
             if (!needValue(ParseNonNegative(value, 1e9, options.lifetimeSeconds))) return false;
         } else if (arg == "--exit-with-parent") {
             options.exitWithParent = true;
+        } else if (arg == "--no-announce") {
+            options.announce = false;
+        } else if (arg == "--name") {
+            if (!needValue(value && *value && std::string(value).size() <= 63)) return false;
+            options.announceName = value;
         } else if (arg == "--log-requests") {
             options.logRequests = true;
         } else {

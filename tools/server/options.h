@@ -25,6 +25,8 @@ struct ServerOptions {
     double lifetimeSeconds = 0.0;   // 0: until stopped
     std::uint32_t maxClients = 500;
     std::uint32_t outputLimit = 65536;  // bytes of unsent replies a client may hold back before it is dropped
+    bool announce = true;           // over DNS-SD, unless listening on loopback only
+    std::string announceName;       // its instance name; empty: one made from the computer's name
     bool exitWithParent = false;
     bool logRequests = false;  // one output line per request, for tests and trouble-shooting
     bool help = false;

@@ -14,6 +14,7 @@
 #include "platform/process.h"
 #include "platform/terminal.h"
 #include "simlink/panelvariables.h"
+#include "tools/server/announce_server.h"
 #include "tools/server/reply.h"
 #include "tools/server/request.h"
 #include "tools/server/valuesource.h"
@@ -227,9 +228,10 @@ int RunServer(const ServerOptions& serverOptions) {
         std::fprintf(stderr, "kovex-server: %s\n", error.c_str());
         return 1;
     }
-    std::printf("listening on %s\n", plat::NetLocalName(listener).c_str());
+    const std::string listenName = plat::NetLocalName(listener);
+    std::printf("listening on %s\n", listenName.c_str());
+    std::string page;
     if (options.web) {
-        std::string page;
         if (!StartWebServer(options.listenAddress, options.webPort, page, error)) {
             std::fprintf(stderr, "kovex-server: %s\n", error.c_str());
             plat::NetClose(listener);
@@ -244,6 +246,7 @@ int RunServer(const ServerOptions& serverOptions) {
         plat::NetClose(listener);
         return 1;
     }
+    const auto announcer = StartAnnouncing(options, listenName, page);
 
     int status = 0;
     const std::uint32_t start = plat::TickCount();
