@@ -137,11 +137,15 @@ touch "$work/release"
 wait "$launcher" 2>/dev/null
 wait_for gone "$pid" || fail "the stand-in $pid outlived its killed launcher"
 
-# Catches --auto starting a stand-in when the settings choose the network road.
+# Catches --auto starting a stand-in when the settings choose the network road, and none when
+# USELAN=Y without a server leaves the panel on the FSUIPC road.
 printf '[LAN]\r\nUSELAN=Y\r\nKOVEXSERVER=127.0.0.1\r\nKOVEXPORT=8765\r\n' >"$(folder_of "$home")/KOVEXFuel.INI"
 PANEL_EXIT=5 launch "$home" "" --auto
 code=$?
 [ "$code" -eq 5 ] || fail "the network road's status 5 came out as $code"
 grep -q "^kovexfuel: --auto is for the FSUIPC road" "$work/out" || fail "no word about the network road: $(cat "$work/out")"
 grep -q "stand-in listens" "$work/panel.ran" && fail "a stand-in was started for the network road"
+printf '[LAN]\r\nUSELAN=Y\r\n' >"$(folder_of "$home")/KOVEXFuel.INI"
+launch "$home" "" --auto || fail "the start with USELAN=Y alone failed: $(cat "$work/out")"
+grep -qx "stand-in listens" "$work/panel.ran" || fail "no stand-in for USELAN=Y without a server: $(cat "$work/out")"
 echo "1 passed, 0 failed"
