@@ -1,6 +1,6 @@
 // `kovexfuel --auto` with nothing else given, in a network namespace of its own: the real launcher,
 // panel (SDL's offscreen driver) and stand-in, and the test X-Plane beaconing from a port of its own,
-// started after the panel or before it. What the panel shows is read from its own request area, as
+// started after the panel or before it, or the test FlightGear on its usual port. What the panel shows is read from its own request area, as
 // the stand-in filled it for the last exchange.
 #include <gtest/gtest.h>
 
@@ -31,6 +31,7 @@ constexpr int kWaitMs = 20000;
 constexpr std::uint32_t kFuelFlowOffset = 0x0918;
 constexpr Row kFuelFlow1 = {0x0918, "8", "2"};
 constexpr double kXPlaneAt = 400.0;
+constexpr double kFlightGearAt = 900.0;
 
 std::string ReadText(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -173,6 +174,12 @@ protected:
 
 double XPlaneFlow() { return BridgedValue(kFuelFlow1, kXPlaneAt, Aircraft{}); }
 bool IsXPlanes(double flow) { return std::fabs(flow - XPlaneFlow()) < 1e-3; }
+double FlightGearFlow() {
+    Aircraft fg;
+    fg.fromFlightGear = true;
+    return BridgedValue(kFuelFlow1, kFlightGearAt, fg);
+}
+bool IsFlightGears(double flow) { return std::fabs(flow - FlightGearFlow()) < 1e-3; }
 bool IsAny(double flow) { return !std::isnan(flow); }
 
 std::vector<std::string> BeaconingXPlane() {
@@ -202,5 +209,16 @@ TEST_F(LauncherAutoTest, XPlaneStartedBeforeThePanelMovesItsNeedles) {
     StartPanel();
     double flow = NAN;
     EXPECT_TRUE(WaitForFlow(IsXPlanes, flow)) << flow << " instead of " << XPlaneFlow() << "\n" << Out() << xplane.Log();
+    EndPanel();
+}
+
+// Catches a FlightGear on its usual port not probed for when the panel is started this way.
+TEST_F(LauncherAutoTest, FlightGearStartedAfterThePanelMovesItsNeedles) {
+    StartPanel();
+    double flow = NAN;
+    ASSERT_TRUE(WaitForFlow(IsAny, flow)) << "the panel never exchanged with the stand-in:\n" << Out();
+    TestSim flightgear("kovex-test-flightgear", {"--start-at", std::to_string(kFlightGearAt)}, 5401);
+    ASSERT_EQ(flightgear.port(), 5401) << flightgear.Log();
+    EXPECT_TRUE(WaitForFlow(IsFlightGears, flow)) << flow << " instead of " << FlightGearFlow() << "\n" << Out();
     EndPanel();
 }
