@@ -11,7 +11,7 @@ dir=${1:-build-bench}
 if [ -f "$dir/CMakeCache.txt" ]; then cmake -S . -B "$dir" >/dev/null
 else cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null; fi
 cmake --build "$dir" -j "$(nproc)" --target kovex-bench-simlink kovex-bench-network kovex-bench-server \
-  kovex-bench-render kovex-bench-startup kovex-bench-bridge kovex-server kovex-find >/dev/null
+  kovex-bench-render kovex-bench-startup kovex-bench-bridge kovex-server kovex-find kovex-test-xplane >/dev/null
 bin=$dir/bin
 export SDL_VIDEODRIVER=offscreen
 
@@ -22,6 +22,8 @@ render=$("$bin/kovex-bench-render")
 bridge=$("$bin/kovex-bench-bridge")
 web=$(python3 bench/web/web_bench.py "$bin/kovex-server")
 find=$(sh bench/find/find_bench.sh "$bin")
+# In a network namespace of its own, so the beacons stay on this machine.
+beacon=$(sh tests/bridge/netns.sh python3 bench/autofind/beacon_bench.py "$bin")
 # Start-up and memory: each side in its own process, best of three starts.
 best() { sort -g | head -1; }
 panel_ms=$(for i in 1 2 3; do "$bin/kovex-bench-startup" --panel; done | awk '/^first frame ms/ {print $4}' | best)
@@ -56,6 +58,8 @@ model_us=$(printf '%s\n' "$bridge" | sed -n 's/^server per request.*(us): [0-9.]
 web_age=$(printf '%s\n' "$web" | sed -n 's/^value age at the browser.* max *\([0-9.]*\) ms.*/\1/p')
 web_target=$(printf '%s\n' "$web" | sed -n 's/^value age at the browser.*at most \([0-9.]*\) ms.*/\1/p')
 web_idle=$(printf '%s\n' "$web" | sed -n 's/^server CPU time per second, no browser *\([0-9.]*\) ms/\1/p')
+beacon_median=$(printf '%s\n' "$beacon" | sed -n 's/^beacon to first.* median \([0-9.]*\) .*/\1/p')
+beacon_target=$(printf '%s\n' "$beacon" | sed -n 's/^beacon to first.*target <= \([0-9.]*\)).*/\1/p')
 web_busy=$(printf '%s\n' "$web" | sed -n 's/^server CPU time per second, 20 browsers *\([0-9.]*\) ms/\1/p')
 find_best=$(printf '%s\n' "$find" | sed -n 's/^server start to --find.*(ms): \([0-9]*\) .*/\1/p')
 find_worst=$(printf '%s\n' "$find" | sed -n 's/^server start to --find.*(ms): [0-9]* \([0-9]*\) .*/\1/p')
@@ -78,3 +82,4 @@ row "server per request, X-Plane / model (us)" "$bridge_us" "$model_us" "$(ratio
 row "web value age, max / target (ms)" "$web_age" "$web_target" "$(ratio "$web_age" "$web_target")"
 row "server CPU per s, 20 browsers / none (ms)" "$web_busy" "$web_idle" "$(ratio "$web_busy" "$web_idle")"
 row "server start to --find, worst/target (ms)" "${find_worst:-skipped}" "3000" "$(ratio "$find_worst" 3000)"
+row "beacon to X-Plane value, median/target (ms)" "$beacon_median" "$beacon_target" "$(ratio "$beacon_median" "$beacon_target")"

@@ -72,6 +72,7 @@ set(CPACK_PACKAGE_CONTACT "KOVEXFuel developers <kovexfuel@example.org>")
 set(KOVEX_PANEL_PROGRAM ${CMAKE_INSTALL_PREFIX}/${KOVEX_PANEL_DIR}/KOVEXFuel)
 set(KOVEX_DATA_PATH ${CMAKE_INSTALL_PREFIX}/${KOVEX_DATA_DIR})
 set(KOVEX_FIND_PROGRAM ${CMAKE_INSTALL_PREFIX}/bin/kovex-find)
+set(KOVEX_SIMULATOR_PROGRAM ${CMAKE_INSTALL_PREFIX}/bin/kovex-simulator)
 configure_file(${KOVEX_PKG_SOURCE}/kovexfuel.in ${KOVEX_PKG_BUILD}/kovexfuel @ONLY)
 configure_file(${KOVEX_PKG_SOURCE}/kovexfuel.1.in ${KOVEX_PKG_BUILD}/kovexfuel.1 @ONLY)
 configure_file(${KOVEX_PKG_SOURCE}/kovex-server.service.in ${KOVEX_PKG_BUILD}/kovex-server.service @ONLY)
@@ -88,14 +89,22 @@ foreach(entry "kovex-server|answer the KOVEXFuel panel's remote variable request
   string(REPLACE "|" ";" entry "${entry}")
   list(GET entry 0 tool)
   list(GET entry 1 summary)
+  # Extra sections (the server's user unit) from packaging/linux/<tool>.h2m where there is one.
+  set(include)
+  set(included)
+  if(EXISTS ${KOVEX_PKG_SOURCE}/${tool}.h2m)
+    configure_file(${KOVEX_PKG_SOURCE}/${tool}.h2m ${KOVEX_PKG_BUILD}/${tool}.h2m @ONLY)
+    set(include --include=${KOVEX_PKG_BUILD}/${tool}.h2m)
+    set(included ${KOVEX_PKG_BUILD}/${tool}.h2m)
+  endif()
   add_custom_command(OUTPUT ${KOVEX_PKG_BUILD}/${tool}.1.gz
     COMMAND ${CMAKE_COMMAND} -E create_symlink ${KOVEX_PKG_SOURCE}/help2man-usage.sh
             ${KOVEX_PKG_BUILD}/help/${tool}
     COMMAND ${CMAKE_COMMAND} -E env KOVEX_PROGRAM_DIR=$<TARGET_FILE_DIR:${tool}>
-            ${HELP2MAN} --no-info --version-string=${PROJECT_VERSION} --name=${summary}
+            ${HELP2MAN} --no-info --version-string=${PROJECT_VERSION} --name=${summary} ${include}
             --output=${KOVEX_PKG_BUILD}/${tool}.1 ${KOVEX_PKG_BUILD}/help/${tool}
     COMMAND ${GZIP} -9nf ${KOVEX_PKG_BUILD}/${tool}.1
-    DEPENDS ${tool} ${KOVEX_PKG_SOURCE}/help2man-usage.sh VERBATIM)
+    DEPENDS ${tool} ${KOVEX_PKG_SOURCE}/help2man-usage.sh ${included} VERBATIM)
   list(APPEND KOVEX_MANPAGES ${KOVEX_PKG_BUILD}/${tool}.1.gz)
 endforeach()
 foreach(file kovexfuel.1 changelog)
