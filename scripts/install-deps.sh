@@ -12,6 +12,7 @@ packages=(
   clang-14 libclang-rt-14-dev
   dpkg-dev help2man lintian mmdebstrap
   libboost-dev python3 chromium
+  libmosquitto-dev mosquitto mosquitto-clients
   mount procps
 )
 [ "${1:-}" = "--bench" ] && packages+=(redis-server redis-tools)
