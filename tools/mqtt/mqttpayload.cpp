@@ -28,8 +28,6 @@ std::string Decimal(double value) {
 
 const char* Bool(bool value) { return value ? "true" : "false"; }
 
-bool Moved(double now, double before, double band) { return std::fabs(now - before) >= band; }
-
 // Two digits (or more for width), zero-filled.
 std::string Digits(long long value, int width) {
     std::string text = std::to_string(value);
@@ -124,19 +122,22 @@ MqttReading ReadingOf(const FlightSample& sample) {
     return r;
 }
 
-std::vector<MqttValue> ChangedValues(const MqttReading& now, const MqttReading& before, bool all) {
-    std::vector<MqttValue> out;
+std::vector<MqttTopicValue> TopicValues(const MqttReading& r) {
+    std::vector<MqttTopicValue> out;
+    auto number = [&](const std::string& topic, double value, double band) {
+        out.push_back(MqttTopicValue{{topic, Decimal(value)}, value, band});
+    };
+    auto flag = [&](const std::string& topic, bool value) {
+        out.push_back(MqttTopicValue{{topic, Bool(value)}, value ? 1.0 : 0.0, 0.5});
+    };
     for (int e = 0; e < 2; ++e) {
         const std::string engine = "engine" + std::to_string(e + 1) + "/";
-        if (all || Moved(now.fuelFlow[e], before.fuelFlow[e], kFlowBand))
-            out.emplace_back(engine + "fuel_flow_kgph", Decimal(now.fuelFlow[e]));
-        if (all || Moved(now.oilPressure[e], before.oilPressure[e], kPressureBand))
-            out.emplace_back(engine + "oil_pressure_psi", Decimal(now.oilPressure[e]));
-        if (all || Moved(now.oilTemperature[e], before.oilTemperature[e], kTemperatureBand))
-            out.emplace_back(engine + "oil_temperature_c", Decimal(now.oilTemperature[e]));
-        if (all || now.running[e] != before.running[e]) out.emplace_back(engine + "running", Bool(now.running[e]));
+        number(engine + "fuel_flow_kgph", r.fuelFlow[e], kFlowBand);
+        number(engine + "oil_pressure_psi", r.oilPressure[e], kPressureBand);
+        number(engine + "oil_temperature_c", r.oilTemperature[e], kTemperatureBand);
+        flag(engine + "running", r.running[e]);
     }
-    if (all || now.paused != before.paused) out.emplace_back("paused", Bool(now.paused));
+    flag("paused", r.paused);
     return out;
 }
 

@@ -21,12 +21,20 @@ struct MqttReading {
 // Through the panel's own conversions; values that are not finite read 0.
 MqttReading ReadingOf(const FlightSample& sample);
 
-// A topic below "kovexfuel/STATION/" and its payload.
+// A topic below "kovexfuel/STATION/" (or "homeassistant/") and its payload.
 using MqttValue = std::pair<std::string, std::string>;
 
-// The value topics whose value moved beyond its dead band from before (all of them when all is true),
-// as plain decimal text with a full stop whatever the locale, and "true" or "false".
-std::vector<MqttValue> ChangedValues(const MqttReading& now, const MqttReading& before, bool all);
+// One value topic of a reading: its payload, as plain decimal text with a full stop whatever the locale
+// or "true"/"false", the number it stands for (1 or 0 for the switches) and the least move of that
+// number worth publishing.
+struct MqttTopicValue {
+    MqttValue value;
+    double number;
+    double deadBand;
+};
+
+// Every value topic of the reading, always in the same order.
+std::vector<MqttTopicValue> TopicValues(const MqttReading& reading);
 // Every value of the reading as one JSON object with the time in UTC, e.g.
 // {"engine1":{"fuel_flow_kgph":210.5,...,"running":true},"engine2":{...},"paused":false,"time":"...Z"}.
 std::string StateJson(const MqttReading& reading, std::chrono::system_clock::time_point time);

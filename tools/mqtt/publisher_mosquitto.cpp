@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -140,34 +141,49 @@ bool Connect(Publisher& p, std::unique_lock<std::mutex>& lock) {
     return false;
 }
 
-// Waits for a sample, or for the once-a-second round, and publishes what is due.
+// What was last sent on one value topic.
+struct Sent {
+    double number = 0.0;
+    Clock::time_point at;
+    bool ever = false;
+};
+
+// Waits for a sample, or for a topic's second without a message, and publishes each topic whose value
+// moved beyond its dead band or that has been quiet for a second, then the state when any went out.
 void Run(Publisher& p) {
-    MqttReading last{};
-    Clock::time_point lastRound = Clock::now() - kEveryTopic;
+    std::vector<Sent> sent;
+    Clock::time_point nextDue = Clock::now() + kEveryTopic;
     bool haveSample = false;
     std::unique_lock<std::mutex> lock(p.mutex);
     if (!Connect(p, lock)) return;
     while (!p.stopping) {
-        p.wake.wait_until(lock, lastRound + kEveryTopic,
-                          [&] { return p.stopping || p.fresh || (p.everyTopic && haveSample); });
+        p.wake.wait_until(lock, nextDue, [&] { return p.stopping || p.fresh || (p.everyTopic && haveSample); });
         if (p.stopping) break;
         if (p.fresh) haveSample = true;
         p.fresh = false;
+        const Clock::time_point now = Clock::now();
         if (!haveSample || !p.connected) {
-            lastRound = Clock::now();  // nothing to send: no round is due until a second from now
+            nextDue = now + kEveryTopic;  // nothing to send to: sleep until a sample or a connection
             continue;
         }
-        const MqttReading now = ReadingOf(p.sample);
-        const bool all = p.everyTopic || Clock::now() - lastRound >= kEveryTopic;
+        if (p.everyTopic) sent.clear();  // a broker that has just connected may have lost them all
         p.everyTopic = false;
+        const MqttReading reading = ReadingOf(p.sample);
         lock.unlock();
-        const std::vector<MqttValue> values = ChangedValues(now, last, all);
-        for (const MqttValue& v : values) Publish(p.client, p.base + v.first, v.second, 0, false);
-        if (!values.empty()) {
-            Publish(p.client, p.base + "state", StateJson(now, std::chrono::system_clock::now()), 0, true);
-            last = now;
+        const std::vector<MqttTopicValue> values = TopicValues(reading);
+        sent.resize(values.size());
+        bool any = false;
+        nextDue = now + kEveryTopic;
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            Sent& s = sent[i];
+            if (!s.ever || std::fabs(values[i].number - s.number) >= values[i].deadBand || now - s.at >= kEveryTopic) {
+                Publish(p.client, p.base + values[i].value.first, values[i].value.second, 0, false);
+                s = Sent{values[i].number, now, true};
+                any = true;
+            }
+            nextDue = std::min(nextDue, s.at + kEveryTopic);
         }
-        if (all) lastRound = Clock::now();
+        if (any) Publish(p.client, p.base + "state", StateJson(reading, std::chrono::system_clock::now()), 0, true);
         lock.lock();
     }
 }
