@@ -11,7 +11,7 @@ dir=${1:-build-bench}
 if [ -f "$dir/CMakeCache.txt" ]; then cmake -S . -B "$dir" >/dev/null
 else cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null; fi
 cmake --build "$dir" -j "$(nproc)" --target kovex-bench-simlink kovex-bench-network kovex-bench-server \
-  kovex-bench-render kovex-bench-startup kovex-bench-bridge >/dev/null
+  kovex-bench-render kovex-bench-startup kovex-bench-bridge kovex-test-xplane >/dev/null
 bin=$dir/bin
 export SDL_VIDEODRIVER=offscreen
 
@@ -21,6 +21,7 @@ server=$("$bin/kovex-bench-server")
 render=$("$bin/kovex-bench-render")
 bridge=$("$bin/kovex-bench-bridge")
 web=$(python3 bench/web/web_bench.py "$bin/kovex-server")
+mqtt=$(python3 bench/mqtt/mqtt_bench.py "$bin/kovex-server" "$bin/kovex-test-xplane" 2>/dev/null || true)
 # Start-up and memory: each side in its own process, best of three starts.
 best() { sort -g | head -1; }
 panel_ms=$(for i in 1 2 3; do "$bin/kovex-bench-startup" --panel; done | awk '/^first frame ms/ {print $4}' | best)
@@ -56,6 +57,10 @@ web_age=$(printf '%s\n' "$web" | sed -n 's/^value age at the browser.* max *\([0
 web_target=$(printf '%s\n' "$web" | sed -n 's/^value age at the browser.*at most \([0-9.]*\) ms.*/\1/p')
 web_idle=$(printf '%s\n' "$web" | sed -n 's/^server CPU time per second, no browser *\([0-9.]*\) ms/\1/p')
 web_busy=$(printf '%s\n' "$web" | sed -n 's/^server CPU time per second, 20 browsers *\([0-9.]*\) ms/\1/p')
+mqtt_age=$(printf '%s\n' "$mqtt" | sed -n 's/^value age at the subscriber.* max *\([0-9.]*\) over.*/\1/p')
+mqtt_target=$(printf '%s\n' "$mqtt" | sed -n 's/^value age at the subscriber.*target <= \([0-9.]*\)).*/\1/p')
+mqtt_idle=$(printf '%s\n' "$mqtt" | sed -n 's/^server CPU time per second, 5 panels *\([0-9.]*\) ms$/\1/p')
+mqtt_busy=$(printf '%s\n' "$mqtt" | sed -n 's/^server CPU time per second, 5 panels, MQTT *\([0-9.]*\) ms.*/\1/p')
 [ -n "$redis1" ] || echo "redis-server is not installed: its column is skipped" >&2
 
 echo "KOVEXFuel benchmarks, $(nproc) cores, $(awk -F': ' '/^model name/ {print $2; exit}' /proc/cpuinfo)," \
@@ -74,3 +79,5 @@ row "X-Plane value age at reply, max/target (ms)" "$age_max" "$age_target" "$(ra
 row "server per request, X-Plane / model (us)" "$bridge_us" "$model_us" "$(ratio "$bridge_us" "$model_us")"
 row "web value age, max / target (ms)" "$web_age" "$web_target" "$(ratio "$web_age" "$web_target")"
 row "server CPU per s, 20 browsers / none (ms)" "$web_busy" "$web_idle" "$(ratio "$web_busy" "$web_idle")"
+row "MQTT value age, max / target (ms)" "${mqtt_age:-skipped}" "$mqtt_target" "$(ratio "$mqtt_age" "$mqtt_target")"
+row "server CPU per s, 5 panels, MQTT / none (ms)" "${mqtt_busy:-skipped}" "$mqtt_idle" "$(ratio "$mqtt_busy" "$mqtt_idle")"
