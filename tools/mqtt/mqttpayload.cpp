@@ -10,10 +10,21 @@
 
 namespace {
 
-// Dead bands well below what a needle shows, so a subscriber sees every visible move.
-constexpr double kFlowBand = 0.5;
-constexpr double kPressureBand = 0.1;
-constexpr double kTemperatureBand = 0.1;
+enum class Kind { Flow, Pressure, Temperature, Running, Paused };
+
+struct Topic {
+    const char* name;
+    int engine;  // 0 or 1
+    Kind kind;
+    double deadBand;  // well below what a needle shows, so a subscriber sees every visible move
+};
+constexpr Topic kTopics[kMqttTopicCount] = {
+    {"engine1/fuel_flow_kgph", 0, Kind::Flow, 0.5},       {"engine1/oil_pressure_psi", 0, Kind::Pressure, 0.1},
+    {"engine1/oil_temperature_c", 0, Kind::Temperature, 0.1}, {"engine1/running", 0, Kind::Running, 0.5},
+    {"engine2/fuel_flow_kgph", 1, Kind::Flow, 0.5},       {"engine2/oil_pressure_psi", 1, Kind::Pressure, 0.1},
+    {"engine2/oil_temperature_c", 1, Kind::Temperature, 0.1}, {"engine2/running", 1, Kind::Running, 0.5},
+    {"paused", 0, Kind::Paused, 0.5},
+};
 
 double Finite(double value) { return std::isfinite(value) ? value : 0.0; }
 
@@ -122,23 +133,26 @@ MqttReading ReadingOf(const FlightSample& sample) {
     return r;
 }
 
-std::vector<MqttTopicValue> TopicValues(const MqttReading& r) {
-    std::vector<MqttTopicValue> out;
-    auto number = [&](const std::string& topic, double value, double band) {
-        out.push_back(MqttTopicValue{{topic, Decimal(value)}, value, band});
-    };
-    auto flag = [&](const std::string& topic, bool value) {
-        out.push_back(MqttTopicValue{{topic, Bool(value)}, value ? 1.0 : 0.0, 0.5});
-    };
-    for (int e = 0; e < 2; ++e) {
-        const std::string engine = "engine" + std::to_string(e + 1) + "/";
-        number(engine + "fuel_flow_kgph", r.fuelFlow[e], kFlowBand);
-        number(engine + "oil_pressure_psi", r.oilPressure[e], kPressureBand);
-        number(engine + "oil_temperature_c", r.oilTemperature[e], kTemperatureBand);
-        flag(engine + "running", r.running[e]);
+const char* TopicName(std::size_t i) { return kTopics[i].name; }
+
+double TopicNumber(const MqttReading& r, std::size_t i) {
+    const int e = kTopics[i].engine;
+    switch (kTopics[i].kind) {
+        case Kind::Flow: return r.fuelFlow[e];
+        case Kind::Pressure: return r.oilPressure[e];
+        case Kind::Temperature: return r.oilTemperature[e];
+        case Kind::Running: return r.running[e] ? 1.0 : 0.0;
+        case Kind::Paused: break;
     }
-    flag("paused", r.paused);
-    return out;
+    return r.paused ? 1.0 : 0.0;
+}
+
+bool TopicMoved(std::size_t i, double now, double before) { return std::fabs(now - before) >= kTopics[i].deadBand; }
+
+std::string TopicPayload(const MqttReading& r, std::size_t i) {
+    const Kind kind = kTopics[i].kind;
+    const double number = TopicNumber(r, i);
+    return kind == Kind::Running || kind == Kind::Paused ? Bool(number != 0.0) : Decimal(number);
 }
 
 std::string StateJson(const MqttReading& r, std::chrono::system_clock::time_point time) {

@@ -3,6 +3,7 @@
 #include <mosquitto.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <chrono>
@@ -31,6 +32,13 @@ constexpr auto kLastRetry = std::chrono::seconds(kLastRetrySeconds);
 
 enum class Link { Connecting, Connected, Lost, Refused };
 
+// What was last sent on one value topic.
+struct Sent {
+    double number = 0.0;
+    Clock::time_point at;
+    bool ever = false;
+};
+
 struct Publisher {
     MqttSettings settings;
     std::string base;  // "kovexfuel/STATION/"
@@ -40,8 +48,10 @@ struct Publisher {
 
     std::mutex mutex;  // guards everything below
     std::condition_variable wake;
-    FlightSample sample{};
-    bool fresh = false;      // a sample not yet looked at
+    FlightSample sample{};  // the newest
+    bool haveSample = false;
+    bool moved = false;  // the newest moved a value beyond its dead band since it was last sent
+    std::array<Sent, kMqttTopicCount> sent;
     bool connected = false;
     bool everyTopic = false;  // just connected: send all, the broker may have lost the retained ones
     bool stopping = false;
@@ -141,48 +151,40 @@ bool Connect(Publisher& p, std::unique_lock<std::mutex>& lock) {
     return false;
 }
 
-// What was last sent on one value topic.
-struct Sent {
-    double number = 0.0;
-    Clock::time_point at;
-    bool ever = false;
-};
-
-// Waits for a sample, or for a topic's second without a message, and publishes each topic whose value
-// moved beyond its dead band or that has been quiet for a second, then the state when any went out.
+// Waits for a sample that moved a value, or for a topic's second without a message, and publishes each
+// topic whose value moved beyond its dead band or that has been quiet for a second, then the state when
+// any went out.
 void Run(Publisher& p) {
-    std::vector<Sent> sent;
     Clock::time_point nextDue = Clock::now() + kEveryTopic;
-    bool haveSample = false;
     std::unique_lock<std::mutex> lock(p.mutex);
     if (!Connect(p, lock)) return;
     while (!p.stopping) {
-        p.wake.wait_until(lock, nextDue, [&] { return p.stopping || p.fresh || (p.everyTopic && haveSample); });
+        p.wake.wait_until(lock, nextDue, [&] { return p.stopping || p.moved || (p.everyTopic && p.haveSample); });
         if (p.stopping) break;
-        if (p.fresh) haveSample = true;
-        p.fresh = false;
+        p.moved = false;
         const Clock::time_point now = Clock::now();
-        if (!haveSample || !p.connected) {
+        if (!p.haveSample || !p.connected) {
             nextDue = now + kEveryTopic;  // nothing to send to: sleep until a sample or a connection
             continue;
         }
-        if (p.everyTopic) sent.clear();  // a broker that has just connected may have lost them all
+        if (p.everyTopic) p.sent = {};  // a broker that has just connected may have lost them all
         p.everyTopic = false;
         const MqttReading reading = ReadingOf(p.sample);
-        lock.unlock();
-        const std::vector<MqttTopicValue> values = TopicValues(reading);
-        sent.resize(values.size());
+        bool due[kMqttTopicCount] = {};
         bool any = false;
         nextDue = now + kEveryTopic;
-        for (std::size_t i = 0; i < values.size(); ++i) {
-            Sent& s = sent[i];
-            if (!s.ever || std::fabs(values[i].number - s.number) >= values[i].deadBand || now - s.at >= kEveryTopic) {
-                Publish(p.client, p.base + values[i].value.first, values[i].value.second, 0, false);
-                s = Sent{values[i].number, now, true};
-                any = true;
+        for (std::size_t i = 0; i < kMqttTopicCount; ++i) {
+            Sent& s = p.sent[i];
+            const double number = TopicNumber(reading, i);
+            if (!s.ever || TopicMoved(i, number, s.number) || now - s.at >= kEveryTopic) {
+                s = Sent{number, now, true};
+                due[i] = any = true;
             }
             nextDue = std::min(nextDue, s.at + kEveryTopic);
         }
+        lock.unlock();
+        for (std::size_t i = 0; i < kMqttTopicCount; ++i)
+            if (due[i]) Publish(p.client, p.base + TopicName(i), TopicPayload(reading, i), 0, false);
         if (any) Publish(p.client, p.base + "state", StateJson(reading, std::chrono::system_clock::now()), 0, true);
         lock.lock();
     }
@@ -227,12 +229,19 @@ bool StartMqttPublisher(const MqttSettings& settings, std::string& error) {
 
 void OfferMqttSample(const FlightSample& sample) {
     if (!publisher) return;
+    Publisher& p = *publisher;
+    // The dead bands are checked here, a few sums, so that steady values cost no wake-up of the thread.
+    const MqttReading reading = ReadingOf(sample);
+    bool moved = false;
     {
-        std::lock_guard<std::mutex> lock(publisher->mutex);
-        publisher->sample = sample;
-        publisher->fresh = true;
+        std::lock_guard<std::mutex> lock(p.mutex);
+        p.sample = sample;
+        p.haveSample = true;
+        for (std::size_t i = 0; i < kMqttTopicCount && p.connected && !moved; ++i)
+            moved = !p.sent[i].ever || TopicMoved(i, TopicNumber(reading, i), p.sent[i].number);
+        p.moved = p.moved || moved;
     }
-    publisher->wake.notify_one();
+    if (moved) p.wake.notify_one();
 }
 
 void StopMqttPublisher() {
