@@ -24,6 +24,7 @@ web=$(python3 bench/web/web_bench.py "$bin/kovex-server")
 find=$(sh bench/find/find_bench.sh "$bin")
 # In a network namespace of its own, so the beacons stay on this machine.
 beacon=$(sh tests/bridge/netns.sh python3 bench/autofind/beacon_bench.py "$bin")
+mqtt=$(python3 bench/mqtt/mqtt_bench.py "$bin/kovex-server" "$bin/kovex-test-xplane" 2>/dev/null || true)
 # Start-up and memory: each side in its own process, best of three starts.
 best() { sort -g | head -1; }
 panel_ms=$(for i in 1 2 3; do "$bin/kovex-bench-startup" --panel; done | awk '/^first frame ms/ {print $4}' | best)
@@ -63,6 +64,10 @@ beacon_target=$(printf '%s\n' "$beacon" | sed -n 's/^beacon to first.*target <= 
 web_busy=$(printf '%s\n' "$web" | sed -n 's/^server CPU time per second, 20 browsers *\([0-9.]*\) ms/\1/p')
 find_best=$(printf '%s\n' "$find" | sed -n 's/^server start to --find.*(ms): \([0-9]*\) .*/\1/p')
 find_worst=$(printf '%s\n' "$find" | sed -n 's/^server start to --find.*(ms): [0-9]* \([0-9]*\) .*/\1/p')
+mqtt_age=$(printf '%s\n' "$mqtt" | sed -n 's/^value age at the subscriber.* max *\([0-9.]*\) over.*/\1/p')
+mqtt_target=$(printf '%s\n' "$mqtt" | sed -n 's/^value age at the subscriber.*target <= \([0-9.]*\)).*/\1/p')
+mqtt_idle=$(printf '%s\n' "$mqtt" | sed -n 's/^server CPU time per second, 5 panels *\([0-9.]*\) ms$/\1/p')
+mqtt_busy=$(printf '%s\n' "$mqtt" | sed -n 's/^server CPU time per second, 5 panels, MQTT *\([0-9.]*\) ms.*/\1/p')
 [ -n "$redis1" ] || echo "redis-server is not installed: its column is skipped" >&2
 
 echo "KOVEXFuel benchmarks, $(nproc) cores, $(awk -F': ' '/^model name/ {print $2; exit}' /proc/cpuinfo)," \
@@ -83,3 +88,5 @@ row "web value age, max / target (ms)" "$web_age" "$web_target" "$(ratio "$web_a
 row "server CPU per s, 20 browsers / none (ms)" "$web_busy" "$web_idle" "$(ratio "$web_busy" "$web_idle")"
 row "server start to --find, worst/target (ms)" "${find_worst:-skipped}" "3000" "$(ratio "$find_worst" 3000)"
 row "beacon to X-Plane value, median/target (ms)" "$beacon_median" "$beacon_target" "$(ratio "$beacon_median" "$beacon_target")"
+row "MQTT value age, max / target (ms)" "${mqtt_age:-skipped}" "$mqtt_target" "$(ratio "$mqtt_age" "$mqtt_target")"
+row "server CPU per s, 5 panels, MQTT / none (ms)" "${mqtt_busy:-skipped}" "$mqtt_idle" "$(ratio "$mqtt_busy" "$mqtt_idle")"

@@ -13,6 +13,7 @@ packages=(
   clang-14 libclang-rt-14-dev
   dpkg-dev help2man lintian mmdebstrap
   libboost-dev python3 chromium
+  libmosquitto-dev mosquitto mosquitto-clients
   mount procps
   libqrencode-dev zbar-tools
   libavahi-client-dev avahi-daemon avahi-utils dbus

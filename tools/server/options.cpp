@@ -49,6 +49,19 @@ const char* ServerUsage() {
            "  --max-clients N      connections served at once (default 500); more wait for a place\n"
            "  --output-limit BYTES unsent replies a client may hold back before it is dropped (default 65536)\n"
            "\n"
+           "MQTT (publishing the panel's values to a broker, e.g. mosquitto):\n"
+           "  --mqtt URL           mqtt://[user[:password]@]host[:port] (default port 1883), or mqtts://... over\n"
+           "                       TLS checked with the system's CA certificates (default port 8883); %XX\n"
+           "                       escapes in user and password. A broker that is away or refuses the login\n"
+           "                       is retried with back-off, the panels being served all the while\n"
+           "  --mqtt-station NAME  the station's topic level (default this machine's name): topics\n"
+           "                       kovexfuel/NAME/engine1/fuel_flow_kgph, .../oil_pressure_psi,\n"
+           "                       .../oil_temperature_c, .../running (and engine2), kovexfuel/NAME/paused,\n"
+           "                       kovexfuel/NAME/state (JSON, retained) and kovexfuel/NAME/status (online or\n"
+           "                       offline, retained; offline also as the last will); values on change and\n"
+           "                       every second, QoS 0\n"
+           "  --mqtt-discovery     also publish Home Assistant's discovery configs (homeassistant/...)\n"
+           "\n"
            "Life:\n"
            "  --lifetime SECONDS   end after this long (default: run until stopped)\n"
            "  --exit-with-parent   end when standard input closes\n"
@@ -132,6 +145,19 @@ bool ParseServerOptions(int argc, char** argv, ServerOptions& options, std::stri
         } else if (arg == "--output-limit") {
             if (!needValue(ParseUnsigned(value, 1u << 30, number) && number >= 64)) return false;
             options.outputLimit = number;
+        } else if (arg == "--mqtt") {
+            std::string reason;
+            if (value && !ParseMqttUrl(value, options.mqtt.broker, reason)) {
+                error = "bad value for --mqtt: " + reason;
+                return false;
+            }
+            if (!needValue(true)) return false;
+            options.mqttUrl = value;
+        } else if (arg == "--mqtt-station") {
+            if (!needValue(value && IsTopicLevel(value))) return false;
+            options.mqtt.station = value;
+        } else if (arg == "--mqtt-discovery") {
+            options.mqtt.discovery = true;
         } else if (arg == "--lifetime") {
             if (!needValue(ParseNonNegative(value, 1e9, options.lifetimeSeconds))) return false;
         } else if (arg == "--exit-with-parent") {
@@ -147,6 +173,10 @@ bool ParseServerOptions(int argc, char** argv, ServerOptions& options, std::stri
             error = "unknown argument: " + arg;
             return false;
         }
+    }
+    if (options.mqttUrl.empty() && (!options.mqtt.station.empty() || options.mqtt.discovery)) {
+        error = "--mqtt-station and --mqtt-discovery need --mqtt URL";
+        return false;
     }
     return true;
 }

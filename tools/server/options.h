@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "tools/mqtt/publisher.h"
+
 enum class ServerSource {
     Simulate,  // the twin-engine flight model inside the server
     Fsuipc,    // a simulator on this machine, through the FSUIPC client
@@ -20,6 +22,8 @@ struct ServerOptions {
     std::uint16_t port = 8765;      // 0: any free port
     bool web = false;               // serve the browser view too
     std::uint16_t webPort = 0;      // its port; 0: any free port
+    std::string mqttUrl;            // --mqtt: publish the values to this broker; empty: no MQTT
+    MqttSettings mqtt;              // the broker taken from it, the station, the discovery switch
     double timeScale = 1.0;         // model seconds per real second; 0 freezes the model
     double startAtSeconds = 0.0;    // model time at start
     double lifetimeSeconds = 0.0;   // 0: until stopped

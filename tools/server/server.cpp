@@ -15,6 +15,7 @@
 #include "platform/terminal.h"
 #include "simlink/panelvariables.h"
 #include "tools/server/announce_server.h"
+#include "tools/mqtt/publisher.h"
 #include "tools/server/reply.h"
 #include "tools/server/request.h"
 #include "tools/server/valuesource.h"
@@ -61,7 +62,7 @@ std::uint32_t acceptPausedAt = 0;
 bool acceptPaused = false;
 std::uint32_t lastWebPush = 0;
 
-// The panel's own variables, read as a panel's requests are, handed to the web thread.
+// The panel's own variables, read as a panel's requests are, handed to the web and MQTT threads.
 void PushWebValues() {
     PendingRead panel[std::size(kFrameVariables)];
     for (std::size_t i = 0; i < std::size(kFrameVariables); ++i)
@@ -71,12 +72,15 @@ void PushWebValues() {
     FlightSample sample{};
     for (std::size_t i = 0; i < std::size(kFrameVariables); ++i)
         std::memcpy(FieldOf(&sample, kFrameVariables[i]), panel[i].bytes, kFrameVariables[i].bytes);
-    PublishWebMessage(PanelMessage(sample, sampledAt));
+    if (options.web) PublishWebMessage(PanelMessage(sample, sampledAt));
+    if (!options.mqttUrl.empty()) OfferMqttSample(sample);
 }
+
+bool SharingValues() { return options.web || !options.mqttUrl.empty(); }
 
 // How long the loop may sleep: up to the next push when browsers are served.
 int TurnWait(std::uint32_t now) {
-    if (!options.web) return kTurnMs;
+    if (!SharingValues()) return kTurnMs;
     const std::uint32_t since = now - lastWebPush;
     return since >= kWebPushMs ? 0 : std::min<int>(kTurnMs, static_cast<int>(kWebPushMs - since));
 }
@@ -241,7 +245,14 @@ int RunServer(const ServerOptions& serverOptions) {
         // For a tablet's camera; a log or a pipe gets the address alone (the code is at /qr).
         if (plat::StdoutIsTerminal()) std::fputs(QrTerminalText(page, plat::TerminalShowsUtf8()).c_str(), stdout);
     }
+    if (!options.mqttUrl.empty() && !StartMqttPublisher(options.mqtt, error)) {
+        std::fprintf(stderr, "kovex-server: %s\n", error.c_str());
+        StopWebServer();
+        plat::NetClose(listener);
+        return 1;
+    }
     if (!StartValueSource(options)) {
+        StopMqttPublisher();
         StopWebServer();
         plat::NetClose(listener);
         return 1;
@@ -273,7 +284,7 @@ int RunServer(const ServerOptions& serverOptions) {
         }
         // Every turn, clients or not, so a simulator's comings and goings are seen when they happen.
         RefreshValueSource();
-        if (options.web && plat::TickCount() - lastWebPush >= kWebPushMs) {
+        if (SharingValues() && plat::TickCount() - lastWebPush >= kWebPushMs) {
             lastWebPush = plat::TickCount();
             PushWebValues();
         }
@@ -294,6 +305,7 @@ int RunServer(const ServerOptions& serverOptions) {
     CloseLeavers();
     plat::NetClose(listener);
     StopWebServer();
+    StopMqttPublisher();
     StopValueSource();
     std::printf("stopped\n");
     return status;
