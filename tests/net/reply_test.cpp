@@ -42,7 +42,7 @@ LoopbackServer::Session Answer(std::vector<std::vector<Piece>> replies, std::ato
         }
         if (stop == nullptr) return;  // hang up right after the last reply
         // Stay connected and silent until the test is done or the client hangs up.
-        for (const std::int64_t start = NowMs(); !*stop && NowMs() - start < kBoundMs;) {
+        for (const std::int64_t start = NowMs(); !*stop && NowMs() - start < kPatientMs;) {
             if (WaitReadable(fd, 10)) {
                 char c;
                 if (ReceiveSome(fd, &c, 1, true) <= 0) return;

@@ -34,7 +34,7 @@ void ConnectTo(TVqIpSocket& socket, const std::string& port) {
 // A server that reads nothing until told to stop.
 LoopbackServer::Session Deaf(std::atomic<bool>& stop) {
     return [&stop](int&) {
-        for (const std::int64_t start = NowMs(); !stop && NowMs() - start < kBoundMs;) SleepMs(10);
+        for (const std::int64_t start = NowMs(); !stop && NowMs() - start < kPatientMs;) SleepMs(10);
     };
 }
 
