@@ -174,7 +174,7 @@ LoopbackServer::LoopbackServer(Session session, int receiveBufferBytes, int conn
     listen(listenFd, 4);
     worker = std::thread([this, connections, session = std::move(session)] {
         for (int i = 0; i < connections; ++i) {
-            if (!WaitReadable(listenFd, kBoundMs)) return;
+            if (!WaitReadable(listenFd, kPatientMs)) return;
             int fd = static_cast<int>(accept(listenFd, nullptr, nullptr));
             if (fd < 0) return;
             accepted = true;
