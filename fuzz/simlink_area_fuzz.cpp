@@ -71,6 +71,8 @@ plat::IpcWindow FindWindow(const char*) { return 1; }
 std::uint32_t RegisterMessage(const char*) { return 0xC000; }
 plat::IpcAtom AddAtom(const char*) { return 1; }
 void DeleteAtom(plat::IpcAtom) {}
+// The area lives in this process's memory: nothing of an ended process to remove.
+bool RemoveStaleMapping(const char*) { return false; }
 plat::IpcMapping CreateMapping(const char*, std::uint32_t, bool* alreadyExists) {
     *alreadyExists = false;
     return 1;
@@ -111,8 +113,8 @@ bool Send(plat::IpcWindow, std::uint32_t, std::uintptr_t, std::uint32_t, std::ui
     return true;
 }
 
-const plat::IpcTransport kTransport{FindWindow, RegisterMessage, AddAtom,      DeleteAtom, CreateMapping,
-                                    MapView,    UnmapView,       CloseMapping, Send};
+const plat::IpcTransport kTransport{FindWindow, RegisterMessage, AddAtom,      DeleteAtom, RemoveStaleMapping,
+                                    CreateMapping, MapView,    UnmapView,       CloseMapping, Send};
 
 void OpenOnce() {
     static bool opened = false;
