@@ -11,6 +11,7 @@
 #include "tests/bridge/testsims.h"
 #include "tests/server/serverprocess.h"
 #include "tools/server/probe.h"
+#include "tests/bridge/netns_check.h"
 
 namespace {
 
@@ -38,12 +39,8 @@ double FlightGearFlow() {
 class AutoTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* inside = std::getenv("KOVEX_NETNS");
-        if (!inside || std::string(inside) != "1") {
-            const char* refused = std::getenv("KOVEX_NETNS_REFUSED");
-            GTEST_SKIP() << "needs a network namespace of its own (run through tests/bridge/netns.sh): "
-                         << (refused ? refused : "not started through it");
-        }
+        const std::string outside = nettest::OutsideNetnsReason();
+        if (!outside.empty()) GTEST_SKIP() << outside;
         ASSERT_GT(std::fabs(XPlaneFlow() - FlightGearFlow()), 1.0) << "the flights must tell the simulators apart";
     }
 

@@ -22,6 +22,7 @@
 #include "platform/clock.h"
 #include "platform/process.h"
 #include "tests/bridge/testsims.h"
+#include "tests/bridge/netns_check.h"
 
 namespace fs = std::filesystem;
 
@@ -101,12 +102,8 @@ double PanelFuelFlow(pid_t panel) {
 class LauncherAutoTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* inside = std::getenv("KOVEX_NETNS");
-        if (!inside || std::string(inside) != "1") {
-            const char* refused = std::getenv("KOVEX_NETNS_REFUSED");
-            GTEST_SKIP() << "needs a network namespace of its own (run through tests/bridge/netns.sh): "
-                         << (refused ? refused : "not started through it");
-        }
+        const std::string outside = nettest::OutsideNetnsReason();
+        if (!outside.empty()) GTEST_SKIP() << outside;
         dir_ = fs::temp_directory_path() / ("launcher-auto-" + std::to_string(getpid()) + "-" +
                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir_);
