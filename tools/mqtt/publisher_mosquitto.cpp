@@ -159,7 +159,11 @@ void Run(Publisher& p) {
     std::unique_lock<std::mutex> lock(p.mutex);
     if (!Connect(p, lock)) return;
     while (!p.stopping) {
-        p.wake.wait_until(lock, nextDue, [&] { return p.stopping || p.moved || (p.everyTopic && p.haveSample); });
+        // Nothing is due without a connection: a broker lost just after connecting leaves everyTopic set, and
+        // waking for it then would spin holding the lock the server's turn and the library's thread need.
+        p.wake.wait_until(lock, nextDue, [&] {
+            return p.stopping || (p.connected && p.haveSample && (p.moved || p.everyTopic));
+        });
         if (p.stopping) break;
         p.moved = false;
         const Clock::time_point now = Clock::now();
