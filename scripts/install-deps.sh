@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the panel and the tests need, and only those missing.
-#   --bench   also what the benchmark table compares against (redis-server and its tools)
+#   --bench        also what the benchmark table compares against (redis-server and its tools)
+#   --flightgear   also Debian's FlightGear (about 2 GB), for tests/bridge/flightgear_real.sh only
 set -euo pipefail
 packages=(
   cmake make g++ pkg-config
@@ -18,7 +19,13 @@ packages=(
   libqrencode-dev zbar-tools
   libavahi-client-dev avahi-daemon avahi-utils dbus
 )
-[ "${1:-}" = "--bench" ] && packages+=(redis-server redis-tools)
+for option in "$@"; do
+  case $option in
+    --bench) packages+=(redis-server redis-tools) ;;
+    --flightgear) packages+=(flightgear) ;;
+    *) echo "install-deps.sh: unknown option $option (--bench, --flightgear)" >&2; exit 2 ;;
+  esac
+done
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
