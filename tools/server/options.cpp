@@ -61,6 +61,11 @@ const char* ServerUsage() {
            "                       offline, retained; offline also as the last will); values on change and\n"
            "                       every second, QoS 0\n"
            "  --mqtt-discovery     also publish Home Assistant's discovery configs (homeassistant/...)\n"
+           "  --web-from-mqtt URL/STATION\n"
+           "                       with --web: the page shows the station STATION of the broker at URL (as\n"
+           "                       for --mqtt, e.g. mqtt://broker.local/sim1) instead of this server's values,\n"
+           "                       and /stations lists every station on that broker with its values, live;\n"
+           "                       a station offline or not heard of is shown as such, never with old values\n"
            "\n"
            "Life:\n"
            "  --lifetime SECONDS   end after this long (default: run until stopped)\n"
@@ -156,6 +161,14 @@ bool ParseServerOptions(int argc, char** argv, ServerOptions& options, std::stri
         } else if (arg == "--mqtt-station") {
             if (!needValue(value && IsTopicLevel(value))) return false;
             options.mqtt.station = value;
+        } else if (arg == "--web-from-mqtt") {
+            std::string reason;
+            if (value && !ParseMqttStationUrl(value, options.webBroker, options.webStation, reason)) {
+                error = "bad value for --web-from-mqtt: " + reason;
+                return false;
+            }
+            if (!needValue(true)) return false;
+            options.webFromMqtt = value;
         } else if (arg == "--mqtt-discovery") {
             options.mqtt.discovery = true;
         } else if (arg == "--lifetime") {
@@ -176,6 +189,10 @@ bool ParseServerOptions(int argc, char** argv, ServerOptions& options, std::stri
     }
     if (options.mqttUrl.empty() && (!options.mqtt.station.empty() || options.mqtt.discovery)) {
         error = "--mqtt-station and --mqtt-discovery need --mqtt URL";
+        return false;
+    }
+    if (!options.webFromMqtt.empty() && !options.web) {
+        error = "--web-from-mqtt needs --web PORT";
         return false;
     }
     return true;
