@@ -61,6 +61,11 @@ const char* ServerUsage() {
            "                       offline, retained; offline also as the last will); values on change and\n"
            "                       every second, QoS 0\n"
            "  --mqtt-discovery     also publish Home Assistant's discovery configs (homeassistant/...)\n"
+           "  --web-from-mqtt URL/STATION\n"
+           "                       with --web: the page shows the station STATION of the broker at URL (as\n"
+           "                       for --mqtt, e.g. mqtt://broker.local/sim1) instead of this server's values,\n"
+           "                       and /stations lists every station on that broker with its values, live;\n"
+           "                       a station offline or not heard of is shown as such, never with old values\n"
            "\n"
            "Life:\n"
            "  --lifetime SECONDS   end after this long (default: run until stopped)\n"
@@ -88,8 +93,9 @@ const char* ServerUsage() {
            "Web page (--web): the four dials and the fuel-used read-outs, drawn from the panel's pictures\n"
            "and scaled to the browser window; values are pushed 50 times a second. Only the page (/), its\n"
            "pictures (/img/NAME.png), the value stream (/live), the home-screen manifest and icons and the\n"
-           "page address's QR code (/qr) are served; at most 128 connections at once. Layouts for fixed\n"
-           "screens: /?layout=wide, upright, engine1 or engine2.\n"
+           "page address's QR code (/qr) are served (with --web-from-mqtt also /stations and its list,\n"
+           "/stations.json); at most 128 connections at once. Layouts for fixed screens: /?layout=wide,\n"
+           "upright, engine1 or engine2.\n"
            "\n"
            "Output: a first line \"listening on ADDRESS:PORT\" (with --web, a second \"web page at URL\" and,\n"
            "when the output is a terminal, the page's QR code below it), then\n"
@@ -156,6 +162,14 @@ bool ParseServerOptions(int argc, char** argv, ServerOptions& options, std::stri
         } else if (arg == "--mqtt-station") {
             if (!needValue(value && IsTopicLevel(value))) return false;
             options.mqtt.station = value;
+        } else if (arg == "--web-from-mqtt") {
+            std::string reason;
+            if (value && !ParseMqttStationUrl(value, options.webBroker, options.webStation, reason)) {
+                error = "bad value for --web-from-mqtt: " + reason;
+                return false;
+            }
+            if (!needValue(true)) return false;
+            options.webFromMqtt = value;
         } else if (arg == "--mqtt-discovery") {
             options.mqtt.discovery = true;
         } else if (arg == "--lifetime") {
@@ -176,6 +190,10 @@ bool ParseServerOptions(int argc, char** argv, ServerOptions& options, std::stri
     }
     if (options.mqttUrl.empty() && (!options.mqtt.station.empty() || options.mqtt.discovery)) {
         error = "--mqtt-station and --mqtt-discovery need --mqtt URL";
+        return false;
+    }
+    if (!options.webFromMqtt.empty() && !options.web) {
+        error = "--web-from-mqtt needs --web PORT";
         return false;
     }
     return true;

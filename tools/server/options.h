@@ -5,6 +5,7 @@
 #include <string>
 
 #include "tools/mqtt/publisher.h"
+#include "tools/mqtt/subscriber.h"
 
 enum class ServerSource {
     Simulate,  // the twin-engine flight model inside the server
@@ -24,6 +25,9 @@ struct ServerOptions {
     std::uint16_t webPort = 0;      // its port; 0: any free port
     std::string mqttUrl;            // --mqtt: publish the values to this broker; empty: no MQTT
     MqttSettings mqtt;              // the broker taken from it, the station, the discovery switch
+    std::string webFromMqtt;        // --web-from-mqtt: the page shows this broker's station instead; empty: ours
+    MqttAddress webBroker;          // the broker taken from it
+    std::string webStation;         // and the station
     double timeScale = 1.0;         // model seconds per real second; 0 freezes the model
     double startAtSeconds = 0.0;    // model time at start
     double lifetimeSeconds = 0.0;   // 0: until stopped

@@ -19,6 +19,7 @@
 #include "tools/server/reply.h"
 #include "tools/server/request.h"
 #include "tools/server/valuesource.h"
+#include "tools/web/mqttfeed.h"
 #include "tools/web/panelmessage.h"
 #include "tools/web/qrcode.h"
 #include "tools/web/webserver.h"
@@ -72,7 +73,7 @@ void PushWebValues() {
     FlightSample sample{};
     for (std::size_t i = 0; i < std::size(kFrameVariables); ++i)
         std::memcpy(FieldOf(&sample, kFrameVariables[i]), panel[i].bytes, kFrameVariables[i].bytes);
-    if (options.web) PublishWebMessage(PanelMessage(sample, sampledAt));
+    if (options.web && options.webFromMqtt.empty()) PublishWebMessage(PanelMessage(sample, sampledAt));
     if (!options.mqttUrl.empty()) OfferMqttSample(sample);
 }
 
@@ -235,9 +236,15 @@ int RunServer(const ServerOptions& serverOptions) {
     const std::string listenName = plat::NetLocalName(listener);
     std::printf("listening on %s\n", listenName.c_str());
     std::string page;
+    if (!options.webFromMqtt.empty() && !StartWebFromMqtt(options.webBroker, options.webStation, error)) {
+        std::fprintf(stderr, "kovex-server: %s\n", error.c_str());
+        plat::NetClose(listener);
+        return 1;
+    }
     if (options.web) {
         if (!StartWebServer(options.listenAddress, options.webPort, page, error)) {
             std::fprintf(stderr, "kovex-server: %s\n", error.c_str());
+            StopWebFromMqtt();
             plat::NetClose(listener);
             return 1;
         }
@@ -247,12 +254,14 @@ int RunServer(const ServerOptions& serverOptions) {
     }
     if (!options.mqttUrl.empty() && !StartMqttPublisher(options.mqtt, error)) {
         std::fprintf(stderr, "kovex-server: %s\n", error.c_str());
+        StopWebFromMqtt();
         StopWebServer();
         plat::NetClose(listener);
         return 1;
     }
     if (!StartValueSource(options)) {
         StopMqttPublisher();
+        StopWebFromMqtt();
         StopWebServer();
         plat::NetClose(listener);
         return 1;
@@ -304,6 +313,7 @@ int RunServer(const ServerOptions& serverOptions) {
     for (Client& c : clients) Leave(c, "server stopping");
     CloseLeavers();
     plat::NetClose(listener);
+    StopWebFromMqtt();
     StopWebServer();
     StopMqttPublisher();
     StopValueSource();

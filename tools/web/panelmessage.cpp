@@ -15,11 +15,9 @@ void Number(std::string& out, const char* name, double value) {
     out += text;
 }
 
-void Engine(std::string& out, bool running, double poundsPerHour, std::uint16_t pressRaw, std::int16_t tempRaw) {
-    const double flow = FuelFlowKgPerHour(poundsPerHour);
-    const double pressure = OilPressureValue(pressRaw);
-    const double temperature = OilTemperatureValue(tempRaw);
-    out += running ? "{\"running\":true," : "{\"running\":false,";
+void Engine(std::string& out, const PanelEngine& engine) {
+    const double flow = engine.fuelFlow, pressure = engine.oilPressure, temperature = engine.oilTemperature;
+    out += engine.running ? "{\"running\":true," : "{\"running\":false,";
     Number(out, "fuelFlow", flow);
     Number(out, "oilPressure", pressure);
     Number(out, "oilTemperature", temperature);
@@ -32,14 +30,24 @@ void Engine(std::string& out, bool running, double poundsPerHour, std::uint16_t 
 }  // namespace
 
 std::string PanelMessage(const FlightSample& sample, double sampledAtMs) {
+    const PanelEngine engines[2] = {
+        {sample.combustion1 == 1, FuelFlowKgPerHour(sample.fuelFlowPph1), OilPressureValue(sample.oilPressRaw1),
+         OilTemperatureValue(sample.oilTempRaw1)},
+        {sample.combustion2 == 1, FuelFlowKgPerHour(sample.fuelFlowPph2), OilPressureValue(sample.oilPressRaw2),
+         OilTemperatureValue(sample.oilTempRaw2)},
+    };
+    return PanelMessageOf(sampledAtMs, sample.paused != 0, sample.inMenu != 0, engines);
+}
+
+std::string PanelMessageOf(double sampledAtMs, bool paused, bool menu, const PanelEngine engines[2]) {
     std::string out = "{";
     Number(out, "t", sampledAtMs);
-    out += sample.paused != 0 ? "\"paused\":true," : "\"paused\":false,";
-    out += sample.inMenu != 0 ? "\"menu\":true," : "\"menu\":false,";
+    out += paused ? "\"paused\":true," : "\"paused\":false,";
+    out += menu ? "\"menu\":true," : "\"menu\":false,";
     out += "\"engines\":[";
-    Engine(out, sample.combustion1 == 1, sample.fuelFlowPph1, sample.oilPressRaw1, sample.oilTempRaw1);
+    Engine(out, engines[0]);
     out += ',';
-    Engine(out, sample.combustion2 == 1, sample.fuelFlowPph2, sample.oilPressRaw2, sample.oilTempRaw2);
+    Engine(out, engines[1]);
     out += "]}";
     return out;
 }

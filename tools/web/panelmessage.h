@@ -10,3 +10,13 @@ struct FlightSample;
 // and their needle angles ("fuelFlowAngle", "oilPressureAngle", "oilTemperatureAngle", degrees
 // clockwise). Numbers that are not finite are sent as 0.
 std::string PanelMessage(const FlightSample& sample, double sampledAtMs);
+
+// One engine in dial units, as a broker's subscriber has them.
+struct PanelEngine {
+    bool running;
+    double fuelFlow;        // kg/h
+    double oilPressure;     // psi
+    double oilTemperature;  // degrees C
+};
+// The same message from dial values, the angles through the panel's own conversions.
+std::string PanelMessageOf(double sampledAtMs, bool paused, bool menu, const PanelEngine engines[2]);

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <vector>
 #include <thread>
 #include <utility>
 
@@ -41,6 +42,12 @@ constexpr const char* kQrPath = "/qr";
 
 class Live;
 
+struct Route {
+    std::string path;
+    const char* contentType;
+    std::function<std::string()> make;
+};
+
 // Everything the web thread shares; connections and the registry outlive the io_context's handlers.
 struct Web {
     std::atomic<int> connections{0};
@@ -50,6 +57,7 @@ struct Web {
     std::atomic<bool> pushPosted{false};
     std::string qrPng;  // the page address's code, made once at start; empty without QR codes
     WebFile qrFile{kQrPath, "image/png", nullptr, 0};
+    std::vector<Route> routes;  // set before the thread starts, then only read
     asio::io_context io{1};
     tcp::acceptor acceptor{io};
     std::thread thread;
@@ -180,6 +188,14 @@ private:
         }
         if (request.method() != http::verb::get && request.method() != http::verb::head) {
             return Answer(http::status::method_not_allowed, "method not allowed\n", "text/plain", false);
+        }
+        const std::string path = target.substr(0, target.find('?'));
+        for (const Route& route : web().routes) {
+            if (path != route.path) continue;
+            std::string body = route.make();
+            const std::size_t size = body.size();
+            if (request.method() == http::verb::head) body.clear();
+            return Answer(http::status::ok, std::move(body), route.contentType, request.keep_alive(), size);
         }
         if (const WebFile* file = FileFor(target)) {
             const std::string body = request.method() == http::verb::head
@@ -317,4 +333,14 @@ void StopWebServer() {
     w.thread.join();
     beast::error_code ignored;
     w.acceptor.close(ignored);
+}
+
+void ServeWebPage(const std::string& path, const char* contentType, std::function<std::string()> make) {
+    web().routes.push_back(Route{path, contentType, std::move(make)});
+}
+
+const WebFile* PackedWebFile(const char* path) {
+    for (std::size_t i = 0; i < kWebFileCount; ++i)
+        if (std::strcmp(kWebFiles[i].path, path) == 0) return &kWebFiles[i];
+    return nullptr;
 }

@@ -3,7 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+
+struct WebFile;
 
 // Listens on address:port (0: a free port) and starts the web thread. Gives the page's address, or
 // false with the reason in error.
@@ -14,3 +17,8 @@ void PublishWebMessage(std::string message);
 // Milliseconds on the clock the messages' times are taken from, the same for every process here.
 double WebClockMs();
 void StopWebServer();
+// Answers a GET of path (exactly, or with a query) with what make gives, called on the web thread for
+// each request; register before StartWebServer.
+void ServeWebPage(const std::string& path, const char* contentType, std::function<std::string()> make);
+// A file packed in at build time by its name, for a page served only on some servers; null if none.
+const WebFile* PackedWebFile(const char* path);
