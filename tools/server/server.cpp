@@ -34,6 +34,9 @@ constexpr std::uint32_t kAcceptPauseMs = 100;
 // nothing (a stalled or hostile client); one that is idle between requests may wait for ever.
 constexpr std::uint32_t kUnfinishedRequestMs = 10000;
 constexpr std::uint32_t kWebPushMs = 20;  // browsers get the panel's values 50 times a second
+// The longest a change waits to be seen for MQTT. Every turn samples for it anyway, since a turn's wake-up
+// costs far more than the sample: a server whose panels ask often never wakes for MQTT alone.
+constexpr int kMqttSampleMs = 20;
 
 struct Client {
     plat::NetSocket socket;
@@ -62,26 +65,41 @@ std::vector<PendingRead> reads;
 std::uint32_t acceptPausedAt = 0;
 bool acceptPaused = false;
 std::uint32_t lastWebPush = 0;
+std::uint8_t lastOffered[std::size(kFrameVariables)][8];  // the panel's bytes last handed to MQTT
+bool offeredAny = false;
 
-// The panel's own variables, read as a panel's requests are, handed to the web and MQTT threads.
-void PushWebValues() {
+// The panel's own variables, read as a panel's requests are, handed to the web thread when its push is
+// due and to the MQTT thread when they changed (it looks at a sample only to see whether it moved).
+void ShareValues(bool webDue) {
     PendingRead panel[std::size(kFrameVariables)];
     for (std::size_t i = 0; i < std::size(kFrameVariables); ++i)
         panel[i] = PendingRead{kFrameVariables[i].offset, kFrameVariables[i].bytes, {}};
     FetchValues(panel, std::size(panel));
+    bool changed = !offeredAny;
+    for (std::size_t i = 0; i < std::size(panel) && !changed; ++i)
+        changed = std::memcmp(lastOffered[i], panel[i].bytes, sizeof lastOffered[i]) != 0;
+    const bool mqtt = !options.mqttUrl.empty() && changed;
+    if (!webDue && !mqtt) return;
     const double sampledAt = WebClockMs();
     FlightSample sample{};
     for (std::size_t i = 0; i < std::size(kFrameVariables); ++i)
         std::memcpy(FieldOf(&sample, kFrameVariables[i]), panel[i].bytes, kFrameVariables[i].bytes);
-    if (options.web && options.webFromMqtt.empty()) PublishWebMessage(PanelMessage(sample, sampledAt));
-    if (!options.mqttUrl.empty()) OfferMqttSample(sample);
+    if (webDue) PublishWebMessage(PanelMessage(sample, sampledAt));
+    if (!mqtt) return;
+    OfferMqttSample(sample);
+    for (std::size_t i = 0; i < std::size(panel); ++i) std::memcpy(lastOffered[i], panel[i].bytes, sizeof lastOffered[i]);
+    offeredAny = true;
 }
 
-bool SharingValues() { return options.web || !options.mqttUrl.empty(); }
+// The page shows this server's own values unless it follows a broker's station.
+bool OwnValuesOnWeb() { return options.web && options.webFromMqtt.empty(); }
 
-// How long the loop may sleep: up to the next push when browsers are served.
+bool SharingValues() { return OwnValuesOnWeb() || !options.mqttUrl.empty(); }
+
+// How long the loop may sleep: up to the next push when browsers are served, one sampling period for MQTT.
 int TurnWait(std::uint32_t now) {
     if (!SharingValues()) return kTurnMs;
+    if (!OwnValuesOnWeb()) return kMqttSampleMs;
     const std::uint32_t since = now - lastWebPush;
     return since >= kWebPushMs ? 0 : std::min<int>(kTurnMs, static_cast<int>(kWebPushMs - since));
 }
@@ -293,9 +311,10 @@ int RunServer(const ServerOptions& serverOptions) {
         }
         // Every turn, clients or not, so a simulator's comings and goings are seen when they happen.
         RefreshValueSource();
-        if (SharingValues() && plat::TickCount() - lastWebPush >= kWebPushMs) {
-            lastWebPush = plat::TickCount();
-            PushWebValues();
+        if (SharingValues()) {
+            const bool webDue = OwnValuesOnWeb() && plat::TickCount() - lastWebPush >= kWebPushMs;
+            if (webDue) lastWebPush = plat::TickCount();
+            ShareValues(webDue);
         }
         if (ready == 0) continue;
 
