@@ -86,6 +86,10 @@ double OilTemperature(ProbeClient& client) {
 // Complaints are rationed to one a second. Watched for a few seconds (a rate needs a span, so this
 // wait is the measurement), a server must show no more than one a second since it started, however
 // long the busy machine took to get here.
+// A server that drains a flood before answering stalls for seconds; a slow, busy machine (or Wine)
+// can still take a scheduling hiccup of a few hundred milliseconds.
+constexpr std::uint32_t kFloodBoundMs = 1000;
+
 void ExpectRationed(const ServerProcess& server, const std::string& complaint, std::uint32_t started) {
     const std::uint32_t watching = plat::TickCount();
     while (plat::TickCount() - watching < 3000) plat::SleepMs(50);
@@ -184,7 +188,7 @@ TEST(BridgeServerTest, XPlaneGarbageWildValuesAndFlood) {
         Ask(f.client, RequestText(kPanelRows[i % 14]));
         slowest = std::max(slowest, plat::TickCount() - start);
     }
-    EXPECT_LT(slowest, 200u) << "the flood held requests up";
+    EXPECT_LT(slowest, kFloodBoundMs) << "the flood held requests up";
     EXPECT_EQ(Mismatches(f.client, Aircraft{}), "");
 }
 
@@ -250,6 +254,7 @@ TEST(BridgeServerTest, FlightGearGarbageAndFlood) {
     ExpectRationed(server, "ignored a line longer than", started);
 
     TestSim flood("kovex-test-flightgear", {"--start-at", std::to_string(kStartAt), "--flood"});
+    const std::uint32_t floodStarted = plat::TickCount();
     ServerProcess floodServer({"--flightgear", "--sim-address", SimAddress(flood.port())});
     Connected f(floodServer.port());
     std::uint32_t slowest = 0;
@@ -259,7 +264,9 @@ TEST(BridgeServerTest, FlightGearGarbageAndFlood) {
         Ask(f.client, RequestText(kFuelFlow1));
         slowest = std::max(slowest, plat::TickCount() - asked);
     }
-    EXPECT_LT(slowest, 200u) << "the flood held requests up";
-    EXPECT_TRUE(floodServer.WaitForLog("it was not asked for")) << floodServer.Log();
-    EXPECT_LE(CountOf(floodServer.Log(), "it was not asked for"), 5) << floodServer.Log();
+    EXPECT_LT(slowest, kFloodBoundMs) << "the flood held requests up";
+    // A flood line is unasked when it comes between answers and a wrong answer when it comes in place of
+    // one: which of the two depends on the machine's pace, so either complaint counts, rationed.
+    EXPECT_TRUE(floodServer.WaitForLog("nobody asked for")) << floodServer.Log();
+    ExpectRationed(floodServer, "nobody asked for", floodStarted);
 }
