@@ -75,25 +75,6 @@ constexpr Sensor kEngineSensors[] = {
     {"running", "running", nullptr, "running"},
 };
 
-// A JSON string; station names may hold quotes or backslashes.
-std::string Quoted(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            static const char hex[] = "0123456789abcdef";
-            out += "\\u00";
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
-
 // Home Assistant's ids take letters, digits, '_' and '-' only.
 std::string IdOf(const std::string& text) {
     std::string id;
@@ -107,13 +88,13 @@ std::string IdOf(const std::string& text) {
 std::string Config(const std::string& station, const std::string& objectId, const std::string& id,
                    const std::string& name, const char* unit, const char* deviceClass) {
     const std::string base = "kovexfuel/" + station + "/";
-    std::string json = "{\"name\":" + Quoted(name) + ",\"unique_id\":" + Quoted(objectId) +
-                       ",\"state_topic\":" + Quoted(base + id) + ",\"availability_topic\":" + Quoted(base + "status");
-    if (unit) json += ",\"unit_of_measurement\":" + Quoted(unit) + ",\"state_class\":\"measurement\"";
+    std::string json = "{\"name\":" + JsonQuoted(name) + ",\"unique_id\":" + JsonQuoted(objectId) +
+                       ",\"state_topic\":" + JsonQuoted(base + id) + ",\"availability_topic\":" + JsonQuoted(base + "status");
+    if (unit) json += ",\"unit_of_measurement\":" + JsonQuoted(unit) + ",\"state_class\":\"measurement\"";
     else json += ",\"payload_on\":\"true\",\"payload_off\":\"false\"";
-    if (deviceClass) json += ",\"device_class\":" + Quoted(deviceClass);
-    json += ",\"device\":{\"identifiers\":[" + Quoted("kovexfuel_" + IdOf(station)) + "],\"name\":" +
-            Quoted("KOVEXFuel " + station) + ",\"manufacturer\":\"KOVEXFuel\",\"model\":\"kovex-server\"}}";
+    if (deviceClass) json += ",\"device_class\":" + JsonQuoted(deviceClass);
+    json += ",\"device\":{\"identifiers\":[" + JsonQuoted("kovexfuel_" + IdOf(station)) + "],\"name\":" +
+            JsonQuoted("KOVEXFuel " + station) + ",\"manufacturer\":\"KOVEXFuel\",\"model\":\"kovex-server\"}}";
     return json;
 }
 
@@ -179,4 +160,22 @@ std::vector<MqttValue> DiscoveryConfigs(const std::string& station) {
     const std::string paused = "kovexfuel_" + IdOf(station) + "_paused";
     out.emplace_back("binary_sensor/" + paused + "/config", Config(station, paused, "paused", "paused", nullptr, nullptr));
     return out;
+}
+
+std::string JsonQuoted(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c == 0x7f) {
+            static const char hex[] = "0123456789abcdef";
+            out += "\\u00";
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
 }

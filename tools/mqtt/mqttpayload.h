@@ -43,3 +43,5 @@ std::string TopicPayload(const MqttReading& reading, std::size_t i);
 std::string StateJson(const MqttReading& reading, std::chrono::system_clock::time_point time);
 // Retained discovery configs: topic (from "homeassistant/") and JSON payload, one per value.
 std::vector<MqttValue> DiscoveryConfigs(const std::string& station);
+// text as a JSON string, quotes included; control characters escaped (station names come from anyone).
+std::string JsonQuoted(const std::string& text);

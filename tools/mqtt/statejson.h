@@ -10,5 +10,3 @@
 // "running":B},"engine2":{...},"paused":B,...}; other keys are ignored. False when a value is missing,
 // of the wrong type or not finite.
 bool ParseStateJson(const std::string& json, MqttReading& reading);
-// text as a JSON string, quotes included; control characters escaped.
-std::string JsonQuoted(const std::string& text);
