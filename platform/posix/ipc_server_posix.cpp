@@ -3,8 +3,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -84,6 +86,27 @@ bool StillNamed(const KeptView& kept) {
     return fstat(kept.fd, &st) == 0 && st.st_nlink > 0 && st.st_size >= static_cast<off_t>(kept.size);
 }
 
+// An exclusive lock on a folder for as long as it lives; taken within a second or not at all, so
+// an owner stopped while holding it delays the next one but never stops it.
+class FolderLock {
+public:
+    explicit FolderLock(const std::string& dir) : fd_(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+        for (int tries = 0; fd_ >= 0 && tries < 100; ++tries) {
+            if (flock(fd_, LOCK_EX | LOCK_NB) == 0) return;
+            if (errno != EWOULDBLOCK && errno != EINTR) return;
+            usleep(10000);
+        }
+    }
+    ~FolderLock() {
+        if (fd_ >= 0) close(fd_);  // closing lets go of the lock
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+private:
+    int fd_;
+};
+
 // Why the last IpcCreateWindow failed, for its caller's message.
 std::string createProblem;
 
@@ -105,16 +128,23 @@ IpcOwnedWindow IpcCreateWindow(const char* className) {
             break;
         }
     if (!slot) return 0;
+    // Two owners starting together must not both take the name: the look for a live owner and the
+    // taking happen under a lock on the folder, and the socket gets its name only once it listens,
+    // so whoever finds the name finds someone answering.
+    const FolderLock lock(path.substr(0, path.rfind('/')));
     if (SomeoneListens(path)) return 0;
-    unlink(path.c_str());  // a socket left by an owner that died
+    std::string fresh = path.substr(0, path.rfind('/') + 1) + ".new-" + std::to_string(static_cast<long>(getpid()));
+    if (fresh.size() >= sizeof(sockaddr_un{}.sun_path)) fresh = path;  // no room: bound under its own name
+    unlink(fresh.c_str());  // a socket left by an owner that died (or half made by one with our id)
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return 0;
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
-    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-    if (bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 || chmod(path.c_str(), 0600) != 0 ||
-        listen(fd, 64) != 0) {
+    std::memcpy(addr.sun_path, fresh.c_str(), fresh.size() + 1);
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 || chmod(fresh.c_str(), 0600) != 0 ||
+        listen(fd, 64) != 0 || (fresh != path && rename(fresh.c_str(), path.c_str()) != 0)) {
         createProblem = "cannot listen at " + path + ": " + std::strerror(errno);
+        if (fresh != path) unlink(fresh.c_str());
         close(fd);
         return 0;
     }

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <deque>
 #include <memory>
 #include <string>
@@ -214,7 +215,12 @@ bool UnregisterWindowClass(const char* className) {
 WindowHandle CreateWindowExA(std::uint32_t /*exStyle*/, const char* className, const char* title,
                              std::uint32_t style, int x, int y, int width, int height) {
     auto cls = FindClass(className);
-    if (cls == windowClasses.end() || !EnsureVideo()) return nullptr;
+    if (cls == windowClasses.end()) return nullptr;
+    if (!EnsureVideo()) {
+        // The caller's message names the step; the reason is only SDL's to give.
+        std::fprintf(stderr, "the display could not be opened: %s\n", SDL_GetError());
+        return nullptr;
+    }
     Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN;
     if (style & WS_POPUP) flags |= SDL_WINDOW_BORDERLESS;
     if (style & 0x00040000u) flags |= SDL_WINDOW_RESIZABLE;  // sizing frame
@@ -238,7 +244,10 @@ WindowHandle CreateWindowExA(std::uint32_t /*exStyle*/, const char* className, c
         sdl = SDL_CreateWindow(title ? title : "", x, y, width, height, flags);
         if (sdl) break;
     }
-    if (!sdl) return nullptr;
+    if (!sdl) {
+        std::fprintf(stderr, "the display refused the window: %s\n", SDL_GetError());
+        return nullptr;
+    }
     if (cls->icon) SDL_SetWindowIcon(sdl, cls->icon);
     auto w = std::make_unique<Window>();
     w->sdl = sdl;

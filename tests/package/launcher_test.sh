@@ -111,6 +111,7 @@ grep -qx "stand-in listens" "$work/panel.ran" || fail "the panel started before 
 pid=$(started_pid)
 [ -n "$pid" ] || fail "no stand-in started: $(cat "$work/out")"
 gone "$pid" || fail "the stand-in $pid still runs after the panel ended"
+[ -e "$KOVEX_IPC_DIR/UIPCMAIN" ] && fail "the stopped stand-in left its socket behind"
 
 # Catches a second stand-in started beside one that runs, and that one stopped with the panel.
 "$simulator" --time-scale 0 </dev/null >/dev/null 2>&1 &

@@ -1,6 +1,9 @@
 // The stand-in's own life: it ends with its parent or its lifetime, refuses bad arguments, owns one class.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "platform/clock.h"
 #include "platform/ipc.h"
 #include "platform/process.h"
@@ -69,6 +72,25 @@ TEST(StandInLife, OneOwnerPerClass) {
     EXPECT_TRUE(EndsWithin(second, 5000));
     EXPECT_EQ(plat::StopChildProcess(second, 0), 1);
     EXPECT_NE(plat::IpcFindWindow("UIPCMAIN"), 0u);
+
+    // Started together, with no owner yet (first's name is gone with it): one takes the class, the
+    // rest say another simulator runs, and the name leads to the one that stays.
+    first.Kill();
+    std::vector<plat::ChildProcess> rivals;
+    for (int i = 0; i < 4; ++i) rivals.push_back(Start({"--lifetime", "30"}));
+    std::vector<int> codes(rivals.size(), -1);  // -1 while it runs
+    int ended = 0;
+    for (const std::uint32_t start = plat::TickCount(); ended < 3 && plat::TickCount() - start < 20000;
+         plat::SleepMs(5))
+        for (std::size_t i = 0; i < rivals.size(); ++i)
+            if (codes[i] < 0 && rivals[i] && !plat::ChildProcessRunning(rivals[i])) {
+                codes[i] = plat::StopChildProcess(rivals[i], 0);
+                ++ended;
+            }
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), 1), 3);
+    EXPECT_NE(plat::IpcFindWindow("UIPCMAIN"), 0u);
+    for (std::size_t i = 0; i < rivals.size(); ++i)
+        if (codes[i] < 0 && rivals[i]) plat::StopChildProcess(rivals[i], 2000);
 }
 
 }  // namespace

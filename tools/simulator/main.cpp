@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/endsignals.h"
 #include "platform/ipc.h"
 #include "platform/process.h"
 #include "tools/bridge/autosource.h"
@@ -76,6 +77,9 @@ int main(int argc, char** argv) {
         std::fputs(StandInUsage(), stdout);
         return 0;
     }
+    // Ended by kill or Ctrl+C, it still takes its socket and areas with it, so the next one starting
+    // does not find a dead one's socket in its place.
+    plat::InstallEndSignals();
     if (options.simulator == SimulatorKind::None) {
         source = OpenModelSource(options.startAtSeconds, options.timeScale);
     } else {
@@ -109,6 +113,7 @@ int main(int argc, char** argv) {
         const std::uint32_t now = plat::TickCount();
         if (options.lifetimeSeconds > 0.0 && (now - start) / 1000.0 >= options.lifetimeSeconds) break;
         if (options.exitWithParent && plat::StandardInputClosed()) break;
+        if (plat::EndSignalReceived() != plat::EndSignal::None) break;
         source->Poll(now);
         if (options.verbose && now - lastPrint >= 1000) {
             PrintState();
@@ -127,5 +132,5 @@ int main(int argc, char** argv) {
     }
     for (auto& h : held) plat::IpcDrop(&h);
     plat::IpcDestroyWindow(window);
-    return 0;
+    return plat::EndSignalReceived() == plat::EndSignal::HangUp ? 129 : 0;  // a closed terminal, as a shell reports it
 }
