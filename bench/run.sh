@@ -32,7 +32,7 @@ bare_ms=$(for i in 1 2 3; do "$bin/kovex-bench-startup" --bare; done | awk '/^fi
 panel_kib=$("$bin/kovex-bench-startup" --panel | awk '/^resident KiB/ {print $3}')
 bare_kib=$("$bin/kovex-bench-startup" --bare | awk '/^resident KiB/ {print $3}')
 # The panel's own loop for 5 s beside the stand-in, on an X server, where every swap shows its frame.
-loop=$(xvfb-run -a -s "-screen 0 1280x1024x24" env SDL_VIDEODRIVER=x11 "$bin/kovex-bench-startup" --loop 5)
+loop=$(xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" env SDL_VIDEODRIVER=x11 "$bin/kovex-bench-startup" --loop 5)
 
 # field TEXT PATTERN N: the Nth blank-separated field of the first line matching PATTERN.
 field() { printf '%s\n' "$1" | awk -v p="$2" -v n="$3" 'index($0, p) {print $n; exit}'; }

@@ -38,7 +38,7 @@ fi
 
 # FlightGear's own session bus: without one it aborts on start. Low settings, for llvmpipe on 2 cores.
 start_fg() {
-  setsid dbus-run-session -- xvfb-run -a -s "-screen 0 1024x768x24" "$fgfs" --telnet="$port" --aircraft=c172p \
+  setsid dbus-run-session -- xvfb-run -a -s "-screen 0 1024x768x24 -noreset" "$fgfs" --telnet="$port" --aircraft=c172p \
     --airport=KSFO --state=auto --altitude=3000 --vc=100 --disable-sound --disable-ai-traffic \
     --disable-real-weather-fetch --disable-terrasync --disable-splash-screen --disable-clouds --timeofday=noon \
     --geometry=640x480 --fog-fastest --disable-random-objects --disable-random-vegetation \

@@ -38,7 +38,7 @@ ok "kovex-server --help, man pages of the three commands, menu entry and user un
 
 display_file=$(mktemp)
 # Only the socket inside this root: the host's X servers share the abstract socket names.
-Xvfb -displayfd 3 -nolisten tcp -nolisten local -screen 0 1280x1024x24 3>"$display_file" >/tmp/xvfb.log 2>&1 &
+Xvfb -displayfd 3 -noreset -nolisten tcp -nolisten local -screen 0 1280x1024x24 3>"$display_file" >/tmp/xvfb.log 2>&1 &
 xvfb=$!
 for _ in $(seq 100); do [ -s "$display_file" ] && break; sleep 0.1; done
 [ -s "$display_file" ] || fail "Xvfb did not start: $(cat /tmp/xvfb.log)"
