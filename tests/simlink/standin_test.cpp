@@ -73,8 +73,8 @@ TEST(StandInLife, OneOwnerPerClass) {
     EXPECT_EQ(plat::StopChildProcess(second, 0), 1);
     EXPECT_NE(plat::IpcFindWindow("UIPCMAIN"), 0u);
 
-    // Started together, with no owner yet (first's name is gone with it): one takes the class, the
-    // rest say another simulator runs, and the name leads to the one that stays.
+    // The owner killed (its socket left behind, as after a crash), four started together: one takes
+    // the class, the rest say another simulator runs, and the name leads to the one that stays.
     first.Kill();
     std::vector<plat::ChildProcess> rivals;
     for (int i = 0; i < 4; ++i) rivals.push_back(Start({"--lifetime", "30"}));
