@@ -15,7 +15,7 @@ packages=(
   dpkg-dev help2man lintian mmdebstrap
   libboost-dev python3 chromium
   libmosquitto-dev mosquitto mosquitto-clients
-  mount procps
+  mount procps iproute2
   libqrencode-dev zbar-tools
   libavahi-client-dev avahi-daemon avahi-utils dbus
 )
