@@ -131,9 +131,10 @@ IpcOwnedWindow IpcCreateWindow(const char* className) {
     // Two owners starting together must not both take the name: the look for a live owner and the
     // taking happen under a lock on the folder, and the socket gets its name only once it listens,
     // so whoever finds the name finds someone answering.
-    const FolderLock lock(path.substr(0, path.rfind('/')));
+    const std::string dir = path.substr(0, path.rfind('/'));
+    const FolderLock lock(dir);
     if (SomeoneListens(path)) return 0;
-    std::string fresh = path.substr(0, path.rfind('/') + 1) + ".new-" + std::to_string(static_cast<long>(getpid()));
+    std::string fresh = dir + "/.new-" + std::to_string(static_cast<long>(getpid()));
     if (fresh.size() >= sizeof(sockaddr_un{}.sun_path)) fresh = path;  // no room: bound under its own name
     unlink(fresh.c_str());  // a socket left by an owner that died (or half made by one with our id)
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
