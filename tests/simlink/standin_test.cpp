@@ -88,6 +88,10 @@ TEST(StandInLife, OneOwnerPerClass) {
                 ++ended;
             }
     EXPECT_EQ(std::count(codes.begin(), codes.end(), 1), 3);
+    // The refusals can come before the owner has made its window (slow under Wine): wait for it.
+    for (const std::uint32_t start = plat::TickCount();
+         !plat::IpcFindWindow("UIPCMAIN") && plat::TickCount() - start < 10000;)
+        plat::SleepMs(5);
     EXPECT_NE(plat::IpcFindWindow("UIPCMAIN"), 0u);
     for (std::size_t i = 0; i < rivals.size(); ++i)
         if (codes[i] < 0 && rivals[i]) plat::StopChildProcess(rivals[i], 2000);
