@@ -1,4 +1,5 @@
 """A mosquitto broker of the test's own, mosquitto_sub as a subscriber, kovex-server publishing to it."""
+import atexit
 import getpass
 import os
 import queue
@@ -86,6 +87,8 @@ class Subscriber:
         if login:
             args += ["-u", login[0], "-P", login[1]]
         self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, text=True, bufsize=1)
+        # One left open by a failed check would keep retrying the broker and hold the test's output open.
+        atexit.register(self.close)
         threading.Thread(target=self._read, daemon=True).start()
 
     def _read(self):
@@ -102,8 +105,9 @@ class Subscriber:
         return wait_until(lambda: (self.of(topic) or [None])[0], f"a message on {topic}", seconds)
 
     def close(self):
-        self.proc.kill()
-        self.proc.wait(10)
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait(10)
 
 
 class Server:

@@ -193,6 +193,11 @@ def check_discovery(broker):
         server.wait_line("mqtt: connected to")
         sub = Subscriber(broker, "homeassistant/#")
         wait_until(lambda: len(sub.messages) >= len(VALUE_TOPICS), "the discovery configs")
+        sub.close()
+        # Configs reaching a subscriber that was already there come without the retain flag: a new
+        # one sees what the broker kept.
+        sub = Subscriber(broker, "homeassistant/#")
+        wait_until(lambda: len(sub.messages) >= len(VALUE_TOPICS), "the retained discovery configs")
         configs = {m[2]: json.loads(m[3]) for m in sub.messages}
         assert all(m[1] for m in sub.messages), "a config is not retained"
         topics = {c["state_topic"] for c in configs.values()}
