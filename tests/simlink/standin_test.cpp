@@ -18,13 +18,15 @@ plat::ChildProcess Start(std::vector<std::string> args) {
     return plat::StartChildProcess(args);
 }
 
-bool EndsWithin(plat::ChildProcess child, std::uint32_t ms) {
-    const std::uint32_t start = plat::TickCount();
-    while (plat::ChildProcessRunning(child)) {
+template <typename Condition>
+bool Within(std::uint32_t ms, Condition done) {
+    for (const std::uint32_t start = plat::TickCount(); !done(); plat::SleepMs(1))
         if (plat::TickCount() - start > ms) return false;
-        plat::SleepMs(1);
-    }
     return true;
+}
+
+bool EndsWithin(plat::ChildProcess child, std::uint32_t ms) {
+    return Within(ms, [child] { return !plat::ChildProcessRunning(child); });
 }
 
 // Catches: a stand-in that outlives a crashed test.
@@ -89,9 +91,7 @@ TEST(StandInLife, OneOwnerPerClass) {
             }
     EXPECT_EQ(std::count(codes.begin(), codes.end(), 1), 3);
     // The refusals can come before the owner has made its window (slow under Wine): wait for it.
-    for (const std::uint32_t start = plat::TickCount();
-         !plat::IpcFindWindow("UIPCMAIN") && plat::TickCount() - start < 10000;)
-        plat::SleepMs(5);
+    Within(10000, [] { return plat::IpcFindWindow("UIPCMAIN") != 0; });
     EXPECT_NE(plat::IpcFindWindow("UIPCMAIN"), 0u);
     for (std::size_t i = 0; i < rivals.size(); ++i)
         if (codes[i] < 0 && rivals[i]) plat::StopChildProcess(rivals[i], 2000);
