@@ -1,6 +1,7 @@
 // Test support: private rendezvous directories and the stand-in as a child process.
 #include "tests/simlink/standin.h"
 
+#include <cstdio>
 #include <filesystem>
 
 #include "platform/clock.h"
@@ -27,6 +28,13 @@ PrivateIpcDir::~PrivateIpcDir() {
     std::filesystem::remove_all(path_, ignored);
 }
 
+plat::ChildProcess StartTestChild(const std::vector<std::string>& argv) {
+    if (const plat::ChildProcess child = plat::StartChildProcess(argv)) return child;
+    std::fprintf(stderr, "starting %s was refused; trying once more\n", argv.empty() ? "" : argv[0].c_str());
+    plat::SleepMs(1000);
+    return plat::StartChildProcess(argv);
+}
+
 StandIn::StandIn(std::vector<std::string> args, const char* windowClass) {
     std::vector<std::string> argv{KOVEX_BIN_DIR "/kovex-simulator", "--exit-with-parent", "--lifetime", "120"};
     if (std::string(windowClass) != "UIPCMAIN") {
@@ -34,7 +42,7 @@ StandIn::StandIn(std::vector<std::string> args, const char* windowClass) {
         argv.push_back(windowClass);
     }
     argv.insert(argv.end(), args.begin(), args.end());
-    child_ = plat::StartChildProcess(argv);
+    child_ = StartTestChild(argv);
     if (!child_) return;
     // Ready once its window answers a look-up; a stand-in that ended early never is. The bound is
     // generous: under Wine on a loaded machine a new process can take many seconds to show a window.

@@ -19,6 +19,11 @@ private:
     std::string path_;
 };
 
+// Starts a child; a start refused once (seen once under Wine on a stalled machine, right after a child
+// ended) is tried again after a pause, with a line on standard error, so a test fails only on a refusal
+// that lasts.
+plat::ChildProcess StartTestChild(const std::vector<std::string>& argv);
+
 // The stand-in with the given options; started with a lifetime and tied to this process's life,
 // stopped and reaped on destruction.
 class StandIn {

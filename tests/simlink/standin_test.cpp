@@ -15,7 +15,7 @@ const char* const kStandIn = KOVEX_BIN_DIR "/kovex-simulator";
 
 plat::ChildProcess Start(std::vector<std::string> args) {
     args.insert(args.begin(), kStandIn);
-    return plat::StartChildProcess(args);
+    return StartTestChild(args);
 }
 
 template <typename Condition>
