@@ -5,6 +5,7 @@
 
 #include <poll.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -243,6 +244,29 @@ TEST(SettingsAttributes, WritesThroughSymbolicLinks) {
     EXPECT_EQ(ReadBytes((dir.path() / "real" / "later.INI").string()), "[WINDOW]\r\nX=4\r\n");
 }
 
+namespace {
+
+// Drops what the watch has seen so far, then waits until it sees a file named with the prefix made.
+bool AwaitCreated(int watch, const std::string& prefix) {
+    alignas(inotify_event) char events[4096];
+    while (read(watch, events, sizeof events) > 0) {
+    }
+    for (const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+         std::chrono::steady_clock::now() < end;) {
+        pollfd readable{watch, POLLIN, 0};
+        if (poll(&readable, 1, 100) != 1) continue;
+        const ssize_t got = read(watch, events, sizeof events);
+        for (ssize_t at = 0; at < got;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+            if (event->len && std::string(event->name).compare(0, prefix.size(), prefix) == 0) return true;
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 // Catches a write that a kill at a random moment leaves truncated, mixed, or with temp files piling up.
 TEST(SettingsCrashSafety, KilledWriterLeavesOldOrNewFile) {
     TempDir dir;
@@ -259,8 +283,10 @@ TEST(SettingsCrashSafety, KilledWriterLeavesOldOrNewFile) {
     }
     const std::string tempPrefix = fs::path(plat::ReplacementTempPrefix(path)).filename().string();
 
-    // Each writer says when a write is done; most kills come a moment after such a word, within
+    // Each writer says when a write is done; half the kills come a moment after such a word, within
     // about one write's time, so they land inside the next write however fast this machine is now.
+    // The other half come as soon as a new temporary file is seen: on a fast file system (tmpfs) the
+    // temporary file lives for a tiny part of a write, and random moments alone may all miss it.
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < 3; ++i) ASSERT_TRUE(WriteProfileString(path, "WINDOW", "X", "0"));
     const auto oneWrite =
@@ -268,9 +294,13 @@ TEST(SettingsCrashSafety, KilledWriterLeavesOldOrNewFile) {
     std::mt19937 random(12345);
     std::uniform_int_distribution<long> delay(0, static_cast<long>(oneWrite));
     std::uniform_int_distribution<int> writesFirst(0, 2);
-    int killedMidWrite = 0;
+    const int created = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(created, 0);
+    ASSERT_GE(inotify_add_watch(created, dir.path().c_str(), IN_CREATE), 0);
+    int killedMidWrite = 0, killedAimed = 0;
     std::set<std::string> seen;
     for (int round = 0; round < kKillRounds; ++round) {
+        const bool aimed = round % 2 == 1;
         int done[2];
         ASSERT_EQ(pipe(done), 0);
         const pid_t pid = fork();
@@ -283,16 +313,22 @@ TEST(SettingsCrashSafety, KilledWriterLeavesOldOrNewFile) {
             }
         }
         close(done[1]);
-        for (int waited = writesFirst(random); waited > 0; --waited) {
+        bool wordsCame = true;
+        for (int waited = writesFirst(random); waited > 0 && wordsCame; --waited) {
             pollfd readable{done[0], POLLIN, 0};
             char word;
-            ASSERT_TRUE(poll(&readable, 1, 20000) == 1 && read(done[0], &word, 1) == 1) << "no write done within 20 s";
+            wordsCame = poll(&readable, 1, 20000) == 1 && read(done[0], &word, 1) == 1;
         }
-        close(done[0]);
-        std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
+        // The pipe stays open until the kill: a writer told of its closing would end by itself. The
+        // checks come after the kill, so a failing round leaves no writer behind.
+        const bool tempSeen = !wordsCame || !aimed || AwaitCreated(created, tempPrefix);
+        if (!aimed) std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
         kill(pid, SIGKILL);
+        close(done[0]);
         int status = 0;
         waitpid(pid, &status, 0);
+        ASSERT_TRUE(wordsCame) << "no write done within 20 s";
+        ASSERT_TRUE(tempSeen) << "no temporary file made within 20 s";
         ASSERT_TRUE(WIFSIGNALED(status));
 
         const std::string content = ReadBytes(path);
@@ -303,11 +339,13 @@ TEST(SettingsCrashSafety, KilledWriterLeavesOldOrNewFile) {
         ASSERT_LE(temps, 1) << "round " << round;
         ASSERT_EQ(Listing(dir.path()).size(), 1u + temps) << "round " << round;
         killedMidWrite += temps;
+        killedAimed += aimed ? temps : 0;
     }
+    close(created);
     EXPECT_GT(killedMidWrite, 0) << "no kill landed inside a write";
     EXPECT_GE(seen.size(), 2u) << "no write completed between kills";
-    std::printf("kills inside a write: %d of %d (one write: %ld us)\n", killedMidWrite, kKillRounds,
-                static_cast<long>(oneWrite));
+    std::printf("kills inside a write: %d of %d, %d of them aimed at a new temporary file (one write: %ld us)\n",
+                killedMidWrite, kKillRounds, killedAimed, static_cast<long>(oneWrite));
 
     // The next write removes a leftover temp file and leaves none behind.
     ASSERT_TRUE(WriteProfileString(path, "WINDOW", "X", "7"));
